@@ -1,0 +1,230 @@
+// Figures of the live window: how long a frame takes from the board's last byte to
+// the screen, what showing a frame costs, what the idle window costs, and whether
+// a chatty board's text keeps the receive log flat in memory and time.
+//
+//   build/bench_link [frames]       (frames for the latency run, 1000 by default)
+#include "mainwindow/widget.h"
+#include "ptypair.h"
+#include "serial/serialenumerator.h"
+#include "serial/serialport.h"
+#include "telemetry/displaytext.h"
+#include "telemetry/telemetryframe.h"
+#include "telemetry/telemetryview.h"
+#include "ui_widget.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+Telemetry sampleTelemetry()
+{
+    Telemetry t;
+    t.layout = TelemetryLayout::Type2;
+    t.cellCount = 15;
+    for (int i = 0; i < 15; ++i)
+        t.cellMillivolts[size_t(i)] = quint16(3600 + i);
+    t.batteryMillivolts = 54100;
+    t.packMillivolts = 54000;
+    t.stateOfCharge = 55;
+    t.currentMilliamps = 2500;
+    t.ntc1 = 245;
+    t.ntc2 = 250;
+    t.ntc3 = 260;
+    t.selfDischargeNtc = 350;
+    t.mosfetNtc = -55;
+    t.cycleCount = 300;
+    t.manufactureDate = 0x5269;
+    t.versionMajor = 2;
+    t.versionMinor = 10;
+    t.model = 6;
+    t.systemState = 1;
+    t.bmsState = 2;
+    t.protectionFlags = 0x21;
+    t.bqStatus = 0x80;
+    t.cellType = 7;
+    return t;
+}
+
+// Every field differs from sampleTelemetry().
+Telemetry everythingChanged()
+{
+    Telemetry t = sampleTelemetry();
+    for (auto &mv : t.cellMillivolts)
+        mv = quint16(mv + 1);
+    t.batteryMillivolts += 1;
+    t.packMillivolts += 1;
+    t.stateOfCharge += 1;
+    t.currentMilliamps += 1;
+    t.ntc1 += 1;
+    t.ntc2 += 1;
+    t.ntc3 += 1;
+    t.selfDischargeNtc += 1;
+    t.mosfetNtc += 1;
+    t.cycleCount += 1;
+    t.manufactureDate += 1;
+    t.versionMinor += 1;
+    t.model = 5;
+    t.systemState = 2;
+    t.bmsState = 1;
+    t.protectionFlags = 0x5e;
+    t.bqStatus = 0x81;
+    t.cellType = 6;
+    return t;
+}
+
+double cpuSeconds()
+{
+    rusage r{};
+    getrusage(RUSAGE_SELF, &r);
+    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+long residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v[size_t(p * double(v.size() - 1))];
+}
+
+void latency(int frames)
+{
+    PtyPair board;
+    SerialEnumerator::addVirtualPort(board.slavePath());
+    Widget window;
+    window.show();
+    auto *open = window.findChild<QPushButton *>(QStringLiteral("pushButton_OpenClose"));
+    auto *cell1 = window.findChild<QTextBrowser *>(QStringLiteral("textBrowser_cell1"));
+    QTest::mouseClick(open, Qt::LeftButton);
+
+    std::vector<double> ms;
+    Telemetry t = sampleTelemetry();
+    QElapsedTimer clock;
+    for (int i = 0; i < frames; ++i) {
+        t.cellMillivolts[0] = quint16(3000 + i % 1000);
+        const QString expected = QString::number(t.cellMillivolts[0]);
+        board.write(encodeTelemetry(t));
+        clock.start();
+        while (cell1->toPlainText() != expected && clock.elapsed() < 2000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+        QTest::qWait(SerialPort::BurstGapMs + 20); // let the line fall silent between frames
+    }
+    std::printf("latency, last byte written to value shown, %d frames: median %.2f ms, "
+                "p99 %.2f ms (burst gap %d ms)\n",
+                frames, percentile(ms, 0.5), percentile(ms, 0.99), SerialPort::BurstGapMs);
+    SerialEnumerator::removeVirtualPort(board.slavePath());
+}
+
+void displayCost()
+{
+    QWidget host;
+    Ui::Widget ui;
+    ui.setupUi(&host);
+    host.show();
+    const TelemetryTexts a = renderTelemetry(sampleTelemetry());
+    const TelemetryTexts all = renderTelemetry(everythingChanged());
+    Telemetry few = sampleTelemetry();
+    few.cellMillivolts[0] += 1;
+    few.currentMilliamps += 1;
+    few.stateOfCharge += 1;
+    const TelemetryTexts three = renderTelemetry(few);
+
+    const auto run = [&](const TelemetryTexts &other, bool paint) {
+        constexpr int rounds = 2000;
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < rounds; ++i) {
+            showTelemetry(ui, i % 2 ? other : a);
+            if (paint)
+                QCoreApplication::processEvents();
+        }
+        return double(clock.nsecsElapsed()) / 1e3 / rounds;
+    };
+    run(all, true); // warm up
+    std::printf("display, 39 fields changing: %.1f us per frame (%.1f us with repaint)\n",
+                run(all, false), run(all, true));
+    std::printf("display, 3 fields changing: %.1f us per frame (%.1f us with repaint)\n",
+                run(three, false), run(three, true));
+}
+
+void idleCpu()
+{
+    Widget window;
+    window.show();
+    QTest::qWait(500);
+    const double before = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(10000);
+    const double used = cpuSeconds() - before;
+    std::printf("idle window with hot-plug notifications on: %.3f %% of a core over %.0f s\n",
+                100.0 * used / (double(clock.elapsed()) / 1000.0),
+                double(clock.elapsed()) / 1000.0);
+}
+
+void logGrowth(bool lineBreaks)
+{
+    QPlainTextEdit log;
+    log.resize(371, 591);
+    log.show();
+    QByteArray chunk(4096, 'x');
+    if (lineBreaks)
+        for (int i = 79; i < chunk.size(); i += 80)
+            chunk[i] = '\n';
+    constexpr int chunks = 50 * 1024 * 1024 / 4096;
+    constexpr int window = 200;
+    QElapsedTimer clock;
+    double firstUs = 0;
+    double lastUs = 0;
+    std::printf("receive log, 50 MiB in 4 KiB chunks, %s line breaks:\n",
+                lineBreaks ? "with" : "without");
+    for (int i = 0; i < chunks; ++i) {
+        if (i == 0 || i == chunks - window)
+            clock.start();
+        appendToReceiveLog(&log, chunk);
+        QCoreApplication::processEvents();
+        if (i == window - 1)
+            firstUs = double(clock.nsecsElapsed()) / 1e3 / window;
+        if ((i + 1) % (chunks / 5) == 0)
+            std::printf("  after %3d MiB: resident %ld KiB, log %d characters\n",
+                        (i + 1) * 4 / 1024, residentKiB(), log.document()->characterCount());
+    }
+    lastUs = double(clock.nsecsElapsed()) / 1e3 / window;
+    std::printf("  insert: %.0f us per chunk over the first %d chunks, %.0f us over the last %d\n",
+                firstUs, window, lastUs, window);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    SerialEnumerator::setSystemPortsHidden(true);
+    const int frames = argc > 1 ? QByteArray(argv[1]).toInt() : 1000;
+    displayCost();
+    latency(frames);
+    idleCpu();
+    logGrowth(true);
+    logGrowth(false);
+    return 0;
+}

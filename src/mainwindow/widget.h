@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+class QTimer;
+class SerialEnumerator;
+class SerialPort;
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class Widget;
+}
+QT_END_NAMESPACE
+
+// The one window of the tool: port controls, the telemetry fields, the command
+// buttons and the receive log. The slots live beside the code they drive:
+// seriallink/ (port choice, open/close, hot-plug), telemetry/ (receiver, Clear),
+// commands/ (operator commands, poll).
+class Widget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Widget(QWidget *parent = nullptr);
+    ~Widget() override;
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private slots:
+    void on_PortNameChanged(const QString &text);
+    void on_BaudRateChanged(int index);
+    void on_OpenCloseButtonClicked();
+    void on_ButtonOffClicked();
+    void on_ButtonBootClicked();
+    void on_ButtonSOCCalClicked();
+    void on_ButtonManufactureDateSetClicked();
+    void on_ReadyRead();
+    void on_PortAddedOrRemoved();
+    void on_ReceiveClearClicked();
+    void timerComTrnasEvent();
+    void on_checkBoxTransState();
+
+private:
+    void setLinkControlsOpen();
+    void setLinkControlsClosed();
+    void sendFrame(const uchar *frame, int size);
+    bool askOperator(const QString &question);
+
+    SerialPort *serialPort;
+    SerialEnumerator *portEnumerator;
+    Ui::Widget *ui;
+    QTimer *pollTimer;
+};
+
+// Rebuilds the port list from the present ports, keeping the selection by exact
+// name where it can, without letting the box signal anything meanwhile.
+void refillPortList(QComboBox *box);

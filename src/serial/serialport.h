@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QIODevice>
+#include <QSerialPort>
+
+class QTimer;
+
+// Line settings of a SerialPort, in the order the board's documentation lists them.
+struct PortSettings
+{
+    qint32 baudRate = 115200;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+    QSerialPort::FlowControl flowControl = QSerialPort::NoFlowControl;
+    qint32 timeoutMillisec = 10;
+};
+
+// The tool's serial port: a QIODevice over QSerialPort that delivers incoming
+// bytes in bursts instead of in whatever fragments the adapter hands over.
+// See serialport.cpp for the burst rule and the handling of a vanished device.
+class SerialPort : public QIODevice
+{
+    Q_OBJECT
+
+public:
+    enum QueryMode { Polling = 0, EventDriven = 1 };
+
+    // Silence on the line that ends a burst.
+    static constexpr int BurstGapMs = 30;
+    // A line that never falls silent is still delivered in pieces of at most
+    // this many bytes, and at least this often.
+    static constexpr int MaxBurstBytes = 64 * 1024;
+    static constexpr int MaxBurstMs = 250;
+
+    SerialPort(const QString &name, const PortSettings &settings, QueryMode mode,
+               QObject *parent = nullptr);
+    ~SerialPort() override;
+
+    void setPortName(const QString &name);
+    QString portName() const;
+    void setBaudRate(qint32 baudRate);
+    qint32 baudRate() const;
+    QueryMode queryMode() const;
+
+    bool open(OpenMode mode) override;
+    void close() override;
+    bool isSequential() const override;
+    qint64 bytesAvailable() const override;
+
+signals:
+    // The device behind the open port went away (adapter unplugged, pty master
+    // closed). The port has already closed itself when this is emitted.
+    void deviceLost(const QString &reason);
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override;
+    qint64 writeData(const char *data, qint64 size) override;
+
+private:
+    void collectIncoming();
+    void deliverBurst();
+    void onError(QSerialPort::SerialPortError error);
+    void dropLostDevice(const QString &reason);
+
+    QSerialPort *port;
+    // Kept apart from QSerialPort, which turns "/dev/pts/5" into "pts/5".
+    QString name;
+    PortSettings settings;
+    QueryMode mode;
+    QByteArray pending;   // bytes of the burst still arriving
+    QByteArray delivered; // the last burst, handed out by readData
+    QTimer *gapTimer;
+    QTimer *burstTimer;
+    bool lossQueued = false;
+};

@@ -1,0 +1,95 @@
+#include "mainwindow/widget.h"
+#include "serial/serialenumerator.h"
+#include "serial/serialport.h"
+#include "seriallink/linkstyle.h"
+#include "ui_widget.h"
+
+#include <QDebug>
+#include <QSignalBlocker>
+#include <limits>
+
+namespace {
+
+// The baud box accepts typed rates; text that is no decimal number gives 0, which
+// the port refuses to open with.
+qint32 baudRateFromText(const QString &text)
+{
+    const uint rate = text.toUInt();
+    return rate <= uint(std::numeric_limits<qint32>::max()) ? qint32(rate) : 0;
+}
+
+} // namespace
+
+void refillPortList(QComboBox *box)
+{
+    const QString selected = box->currentText();
+    // A refill must not look like the technician picking a port: the port object
+    // keeps its name until someone really chooses another.
+    const QSignalBlocker blocker(box);
+    box->clear();
+    for (const PortInfo &port : SerialEnumerator::getPorts())
+        box->addItem(port.portName);
+    box->setCurrentIndex(box->findText(selected, Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+void Widget::on_PortNameChanged(const QString &)
+{
+    const QString name = ui->comboBox_Port->currentText();
+    qDebug().noquote() << "setPortNam:" << name;
+    serialPort->setPortName(name);
+}
+
+void Widget::on_BaudRateChanged(int)
+{
+    const QString text = ui->comboBox_BaudRate->currentText();
+    qDebug().noquote() << "setBaudRate:" << text;
+    serialPort->setBaudRate(baudRateFromText(text));
+}
+
+void Widget::on_OpenCloseButtonClicked()
+{
+    if (serialPort->isOpen()) {
+        serialPort->close();
+        setLinkControlsClosed();
+        return;
+    }
+
+    // Every attempt takes name and rate afresh from the boxes, including a rate
+    // typed but not yet confirmed with Enter.
+    const QString name = ui->comboBox_Port->currentText();
+    serialPort->setPortName(name);
+    serialPort->setBaudRate(baudRateFromText(ui->comboBox_BaudRate->currentText()));
+    if (!serialPort->open(QIODevice::ReadWrite)) {
+        ui->plainTextEdit->appendPlainText(QStringLiteral("OPEN COM ERROR...") + name);
+        return;
+    }
+    ui->plainTextEdit->appendPlainText(QStringLiteral("OPEN ") + name + QStringLiteral(" OK..."));
+    setLinkControlsOpen();
+}
+
+void Widget::on_PortAddedOrRemoved()
+{
+    refillPortList(ui->comboBox_Port);
+    // The list no longer names the port of the link: its adapter has gone.
+    if (serialPort->portName() == ui->comboBox_Port->currentText())
+        return;
+    serialPort->close();
+    setLinkControlsClosed();
+}
+
+void Widget::setLinkControlsOpen()
+{
+    ui->comboBox_Port->setEnabled(false);
+    ui->comboBox_BaudRate->setEnabled(false);
+    ui->pushButton_Off->setEnabled(true);
+    ui->pushButton_OpenClose->setStyleSheet(QString::fromLatin1(LinkStyle::OpenButton));
+}
+
+void Widget::setLinkControlsClosed()
+{
+    ui->comboBox_Port->setEnabled(true);
+    ui->comboBox_BaudRate->setEnabled(true);
+    ui->pushButton_Off->setEnabled(false);
+    ui->pushButton_Boot->setEnabled(false);
+    ui->pushButton_OpenClose->setStyleSheet(QString::fromLatin1(LinkStyle::ClosedButton));
+}

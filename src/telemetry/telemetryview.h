@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+
+class QPlainTextEdit;
+struct TelemetryTexts;
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class Widget;
+}
+QT_END_NAMESPACE
+
+// Writes every value a frame carries into its field of the window; fields the
+// frame's layout does not carry keep what they showed.
+void showTelemetry(Ui::Widget &ui, const TelemetryTexts &texts);
+
+// Adds what the board said outside its frames to the end of the receive log,
+// keeping the log bounded and its view on the newest text.
+void appendToReceiveLog(QPlainTextEdit *log, const QByteArray &chunk);

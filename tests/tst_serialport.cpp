@@ -1,0 +1,250 @@
+#include "ptypair.h"
+#include "serial/serialport.h"
+
+#include <QSignalSpy>
+#include <QThread>
+#include <QtTest>
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+// The rate the kernel holds for the line, read past glibc, which knows only the
+// B-constants and cannot show a rate such as 123457.
+qint32 lineRate(const QString &path)
+{
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    termios2 tio{};
+    const int result = ::ioctl(fd, TCGETS2, &tio);
+    ::close(fd);
+    return result == 0 ? qint32(tio.c_ospeed) : -1;
+}
+
+// Runs the board's side in a thread of its own, so that the test's event loop,
+// where the port gathers its bursts, keeps turning meanwhile.
+std::unique_ptr<QThread> startWriter(std::function<void()> writer)
+{
+    std::unique_ptr<QThread> thread(QThread::create(std::move(writer)));
+    thread->start();
+    return thread;
+}
+
+} // namespace
+
+class SerialPortTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void piecesOfOneFrameArriveAsOneChunk_data();
+    void piecesOfOneFrameArriveAsOneChunk();
+    void framesApartArriveAsSeparateChunks();
+    void unbrokenStreamArrivesInBoundedChunks();
+    void rateIsAppliedToTheLine_data();
+    void rateIsAppliedToTheLine();
+    void rateChangeOnOpenPortAppliesAtOnce();
+    void openFails_data();
+    void openFails();
+    void closedMasterClosesPortOnce();
+
+private:
+    void openOn(SerialPort *port, const PtyPair &pty);
+};
+
+void SerialPortTest::openOn(SerialPort *port, const PtyPair &pty)
+{
+    QVERIFY(pty.isValid());
+    port->setPortName(pty.slavePath());
+    QVERIFY(port->open(QIODevice::ReadWrite));
+}
+
+// Collects what the receiver would see: one readAll per readyRead.
+struct ChunkLog
+{
+    explicit ChunkLog(SerialPort *port)
+    {
+        QObject::connect(port, &QIODevice::readyRead, port,
+                         [this, port] { chunks.append(port->readAll()); });
+    }
+    int total() const
+    {
+        int n = 0;
+        for (const QByteArray &chunk : chunks)
+            n += chunk.size();
+        return n;
+    }
+    QList<QByteArray> chunks;
+};
+
+void SerialPortTest::piecesOfOneFrameArriveAsOneChunk_data()
+{
+    QTest::addColumn<QList<int>>("pieces");
+    QTest::addColumn<int>("pauseMs");
+    QTest::newRow("whole frame") << QList<int>{72} << 0;
+    QTest::newRow("two USB packets 64+8, 16 ms apart") << QList<int>{64, 8} << 16;
+    QTest::newRow("FTDI latency 16+16+40, 16 ms apart") << QList<int>{16, 16, 40} << 16;
+}
+
+void SerialPortTest::piecesOfOneFrameArriveAsOneChunk()
+{
+    QFETCH(QList<int>, pieces);
+    QFETCH(int, pauseMs);
+    PtyPair pty;
+    SerialPort port(QString(), PortSettings(), SerialPort::EventDriven);
+    openOn(&port, pty);
+    ChunkLog log(&port);
+
+    QByteArray frame(72, '\0');
+    for (int i = 0; i < frame.size(); ++i)
+        frame[i] = char(i);
+    auto writer = startWriter([&] {
+        int at = 0;
+        for (int size : pieces) {
+            if (at > 0)
+                QThread::msleep(ulong(pauseMs));
+            pty.write(frame.mid(at, size));
+            at += size;
+        }
+    });
+
+    QTRY_COMPARE_WITH_TIMEOUT(log.total(), frame.size(), 5000);
+    writer->wait();
+    QTest::qWait(4 * SerialPort::BurstGapMs);
+    QCOMPARE(log.chunks.size(), 1);
+    QCOMPARE(log.chunks.first(), frame);
+    QCOMPARE(port.bytesAvailable(), 0);
+}
+
+void SerialPortTest::framesApartArriveAsSeparateChunks()
+{
+    PtyPair pty;
+    SerialPort port(QString(), PortSettings(), SerialPort::EventDriven);
+    openOn(&port, pty);
+    ChunkLog log(&port);
+
+    const QByteArray first(60, 'a');
+    const QByteArray second(72, 'b');
+    auto writer = startWriter([&] {
+        pty.write(first);
+        QThread::msleep(60);
+        pty.write(second);
+    });
+
+    QTRY_COMPARE_WITH_TIMEOUT(log.total(), first.size() + second.size(), 5000);
+    writer->wait();
+    QCOMPARE(log.chunks, (QList<QByteArray>{first, second}));
+}
+
+void SerialPortTest::unbrokenStreamArrivesInBoundedChunks()
+{
+    PtyPair pty;
+    SerialPort port(QString(), PortSettings(), SerialPort::EventDriven);
+    openOn(&port, pty);
+    ChunkLog log(&port);
+
+    // About what a 1 Mbaud line carries: 256 bytes every 2 ms, never quiet long
+    // enough to end a burst, for three times the longest burst.
+    QByteArray stream;
+    for (int i = 0; i < 400; ++i)
+        stream.append(QByteArray(256, char('A' + i % 26)));
+    auto writer = startWriter([&] { pty.writeInPieces(stream, 256, 2); });
+
+    QTRY_COMPARE_WITH_TIMEOUT(log.total(), stream.size(), 10000);
+    writer->wait();
+    QVERIFY2(log.chunks.size() > 1, "a line that never falls silent is held back whole");
+    QCOMPARE(log.chunks.join(), stream);
+}
+
+void SerialPortTest::rateIsAppliedToTheLine_data()
+{
+    QTest::addColumn<qint32>("rate");
+    QTest::newRow("standard 115200") << 115200;
+    QTest::newRow("non-POSIX 256000") << 256000;
+    QTest::newRow("fast 921600") << 921600;
+    QTest::newRow("typed 123457") << 123457;
+}
+
+void SerialPortTest::rateIsAppliedToTheLine()
+{
+    QFETCH(qint32, rate);
+    PtyPair pty;
+    PortSettings settings;
+    settings.baudRate = rate;
+    SerialPort port(pty.slavePath(), settings, SerialPort::EventDriven);
+
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    QVERIFY(port.isOpen());
+    QCOMPARE(port.portName(), pty.slavePath());
+    QCOMPARE(lineRate(pty.slavePath()), rate);
+}
+
+void SerialPortTest::rateChangeOnOpenPortAppliesAtOnce()
+{
+    PtyPair pty;
+    SerialPort port(QString(), PortSettings(), SerialPort::EventDriven);
+    openOn(&port, pty);
+
+    port.setBaudRate(921600);
+    QCOMPARE(lineRate(pty.slavePath()), 921600);
+}
+
+void SerialPortTest::openFails_data()
+{
+    QTest::addColumn<bool>("useSlave");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<qint32>("rate");
+    QTest::newRow("rate 0 (empty baud box)") << true << QString() << 0;
+    QTest::newRow("empty name (no port listed)") << false << QString() << 115200;
+    QTest::newRow("missing device") << false << QStringLiteral("/dev/keldro-no-such-tty") << 115200;
+}
+
+void SerialPortTest::openFails()
+{
+    QFETCH(bool, useSlave);
+    QFETCH(QString, name);
+    QFETCH(qint32, rate);
+    PtyPair pty;
+    PortSettings settings;
+    settings.baudRate = rate;
+    SerialPort port(useSlave ? pty.slavePath() : name, settings, SerialPort::EventDriven);
+
+    QVERIFY(!port.open(QIODevice::ReadWrite));
+    QVERIFY(!port.isOpen());
+}
+
+void SerialPortTest::closedMasterClosesPortOnce()
+{
+    PtyPair pty;
+    SerialPort port(QString(), PortSettings(), SerialPort::EventDriven);
+    openOn(&port, pty);
+    QSignalSpy lost(&port, &SerialPort::deviceLost);
+    QSignalSpy ready(&port, &QIODevice::readyRead);
+    auto *inner = port.findChild<QSerialPort *>();
+    QVERIFY(inner);
+    int errors = 0;
+    connect(inner, &QSerialPort::errorOccurred, this, [&errors](QSerialPort::SerialPortError e) {
+        if (e != QSerialPort::NoError)
+            ++errors;
+    });
+
+    // Left unread, as when the adapter goes with a frame still in the buffer.
+    pty.write(QByteArray(10, 'x'));
+    QVERIFY(ready.wait(5000));
+    pty.closeMaster();
+
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 5000);
+    QVERIFY(!port.isOpen());
+    QCOMPARE(port.bytesAvailable(), 0);
+    QTest::qWait(300);
+    QCOMPARE(lost.count(), 1);
+    QVERIFY2(errors < 100, qPrintable(QStringLiteral("%1 errors after the loss").arg(errors)));
+}
+
+QTEST_GUILESS_MAIN(SerialPortTest)
+#include "tst_serialport.moc"

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages keldro needs and that are missing (run as root).
+#   tools/packages.sh        what building and running the tool needs
+#   tools/packages.sh test   that, plus what the tests, the fuzzer and the benchmarks need
+set -euo pipefail
+packages=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev libudev-dev
+          fonts-dejavu-core fonts-inconsolata)
+if [ "${1:-}" = test ]; then
+    packages+=(clang libclang-rt-dev libbenchmark-dev)
+fi
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,273 @@
+#include "boardsimulator.h"
+#include "commands/commandframe.h"
+#include "ptydevice.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDate>
+#include <QSerialPort>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+const char Description[] =
+    "Stands in for the BMS board: sends telemetry frames and answers the tool's\n"
+    "command frames, on a new pseudo-terminal (its path is the first line on\n"
+    "standard output) or on a serial device.\n"
+    "\n"
+    "One line on standard error for each command frame received:\n"
+    "  poll\n"
+    "  power off                 (no frames until --wake or a restart)\n"
+    "  boot                      (answers \"BOOT: waiting for firmware\", sends no\n"
+    "                            frames for 3 s, then \"BOOT: no firmware, starting\n"
+    "                            application\")\n"
+    "  soc calibration           (SOC 100 in later frames)\n"
+    "  set manufacture date Y/M/D  (later frames carry the date)\n"
+    "  unknown command 0xNN\n"
+    "  bad check word            (the frame is ignored)\n"
+    "and \"wake\" when the board wakes after --wake. A board that is off still\n"
+    "reports what it receives but does not act on it.";
+
+struct Options
+{
+    QCommandLineOption device{QStringLiteral("device"),
+                              QStringLiteral("Use the serial device PATH (8N1, no flow control) "
+                                             "instead of a pseudo-terminal."),
+                              QStringLiteral("PATH")};
+    QCommandLineOption baud{QStringLiteral("baud"),
+                            QStringLiteral("Baud rate of --device (default 115200)."),
+                            QStringLiteral("N"), QStringLiteral("115200")};
+    QCommandLineOption layout{QStringLiteral("layout"),
+                              QStringLiteral("Telemetry layout: 1 (60 bytes, 9 cells) or 2 "
+                                             "(72 bytes, 15 cells). Default 2."),
+                              QStringLiteral("1|2"), QStringLiteral("2")};
+    QCommandLineOption interval{QStringLiteral("interval"),
+                                QStringLiteral("A frame every MS milliseconds (default 1000). With "
+                                               "--on-poll the pack's clock still ticks at it."),
+                                QStringLiteral("MS"), QStringLiteral("1000")};
+    QCommandLineOption onPoll{QStringLiteral("on-poll"),
+                              QStringLiteral("Send a frame only in answer to each poll request.")};
+    QCommandLineOption wake{QStringLiteral("wake"),
+                            QStringLiteral("After power off, wake up again after MS milliseconds."),
+                            QStringLiteral("MS")};
+    QCommandLineOption count{QStringLiteral("count"),
+                             QStringLiteral("Exit (status 0) after N frames."),
+                             QStringLiteral("N")};
+    QCommandLineOption seed{QStringLiteral("seed"),
+                            QStringLiteral("Seed of the values and faults; the same seed and "
+                                           "options repeat a run. Default: a fresh one each run."),
+                            QStringLiteral("N")};
+    QCommandLineOption model{QStringLiteral("model"),
+                             QStringLiteral("Model code (default 4, BMS-HARLO)."),
+                             QStringLiteral("CODE"), QStringLiteral("4")};
+    QCommandLineOption cellType{QStringLiteral("cell-type"),
+                                QStringLiteral("Cell type code (default 2, 25R)."),
+                                QStringLiteral("CODE"), QStringLiteral("2")};
+    QCommandLineOption version{QStringLiteral("version"),
+                               QStringLiteral("Firmware version (default 1.6)."),
+                               QStringLiteral("MAJ.MIN"), QStringLiteral("1.6")};
+    QCommandLineOption systemState{QStringLiteral("system-state"),
+                                   QStringLiteral("System state code (default 2, SYS ON)."),
+                                   QStringLiteral("CODE"), QStringLiteral("2")};
+    QCommandLineOption bmsState{QStringLiteral("bms-state"),
+                                QStringLiteral("BMS state code. Default: 1 (DISCHARGE) or 2 "
+                                               "(CHARGE) by the direction of the current."),
+                                QStringLiteral("CODE")};
+    QCommandLineOption bqStatus{QStringLiteral("bq-status"),
+                                QStringLiteral("bq status byte (default 0)."),
+                                QStringLiteral("BYTE"), QStringLiteral("0")};
+    QCommandLineOption protection{QStringLiteral("protection"),
+                                  QStringLiteral("Protection flags, bits 0-6, layout 2 only "
+                                                 "(default 0)."),
+                                  QStringLiteral("BYTE"), QStringLiteral("0")};
+    QCommandLineOption date{QStringLiteral("date"),
+                            QStringLiteral("Manufacture date (default 2021-03-09)."),
+                            QStringLiteral("YYYY-MM-DD"), QStringLiteral("2021-03-09")};
+    QCommandLineOption cycles{QStringLiteral("cycles"), QStringLiteral("Cycle count (default 12)."),
+                              QStringLiteral("N"), QStringLiteral("12")};
+    QCommandLineOption soc{QStringLiteral("soc"),
+                           QStringLiteral("State of charge at start, percent (default 80)."),
+                           QStringLiteral("PERCENT"), QStringLiteral("80")};
+    QCommandLineOption split{QStringLiteral("split"),
+                             QStringLiteral("Send each frame in 2-3 pieces with 2-8 ms pauses, as "
+                                            "USB adapters deliver them.")};
+    QCommandLineOption noise{QStringLiteral("noise"),
+                             QStringLiteral("Probability per frame (0..1) of a text line after it, "
+                                            "kept apart by at least 60 ms of silence."),
+                             QStringLiteral("RATE"), QStringLiteral("0")};
+    QCommandLineOption corrupt{QStringLiteral("corrupt"),
+                               QStringLiteral("Probability per frame (0..1) of one bit flipped "
+                                              "behind the header."),
+                               QStringLiteral("RATE"), QStringLiteral("0")};
+    QCommandLineOption merge{QStringLiteral("merge"),
+                             QStringLiteral("Probability per frame (0..1) of two frames sent in "
+                                            "one burst."),
+                             QStringLiteral("RATE"), QStringLiteral("0")};
+
+    QList<QCommandLineOption> all() const
+    {
+        return {device, baud,     layout,  interval,    onPoll,   wake,     count,      seed,
+                model,  cellType, version, systemState, bmsState, bqStatus, protection, date,
+                cycles, soc,      split,   noise,       corrupt,  merge};
+    }
+};
+
+// Collects the first bad value instead of stopping at each.
+class ValueReader
+{
+public:
+    explicit ValueReader(const QCommandLineParser &parser) : parser(parser) {}
+
+    long long integer(const QCommandLineOption &option, long long low, long long high)
+    {
+        bool ok = false;
+        const long long value = parser.value(option).toLongLong(&ok, 0);
+        if (!ok || value < low || value > high) {
+            fail(option, QStringLiteral("an integer from %1 to %2").arg(low).arg(high));
+            return low;
+        }
+        return value;
+    }
+
+    double rate(const QCommandLineOption &option)
+    {
+        bool ok = false;
+        const double value = parser.value(option).toDouble(&ok);
+        if (!ok || value < 0 || value > 1) {
+            fail(option, QStringLiteral("a probability from 0 to 1"));
+            return 0;
+        }
+        return value;
+    }
+
+    void fail(const QCommandLineOption &option, const QString &expected)
+    {
+        if (error.isEmpty())
+            error = QStringLiteral("--%1: \"%2\" is not %3")
+                        .arg(option.names().constFirst(), parser.value(option), expected);
+    }
+
+    QString error;
+
+private:
+    const QCommandLineParser &parser;
+};
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "keldro-sim: %s\n", message.toLocal8Bit().constData());
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("keldro-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(Description));
+    parser.addHelpOption();
+    const Options options;
+    parser.addOptions(options.all());
+    parser.process(app);
+
+    ValueReader read(parser);
+    PackSettings pack;
+    WireFaultSettings faults;
+    SimulatorSettings settings;
+
+    pack.layout =
+        read.integer(options.layout, 1, 2) == 1 ? TelemetryLayout::Type1 : TelemetryLayout::Type2;
+    settings.intervalMs = int(read.integer(options.interval, 1, 3600000));
+    settings.onPoll = parser.isSet(options.onPoll);
+    if (parser.isSet(options.wake))
+        settings.wakeAfterMs = int(read.integer(options.wake, 0, 86400000));
+    if (parser.isSet(options.count))
+        settings.frameLimit = int(read.integer(options.count, 1, 1000000000));
+    const quint32 seed = parser.isSet(options.seed)
+                             ? quint32(read.integer(options.seed, 0, 0xFFFFFFFFLL))
+                             : QRandomGenerator::global()->generate();
+    pack.seed = seed;
+    faults.seed = seed;
+
+    pack.model = quint8(read.integer(options.model, 0, 255));
+    pack.cellType = quint8(read.integer(options.cellType, 0, 255));
+    pack.systemState = quint8(read.integer(options.systemState, 0, 255));
+    if (parser.isSet(options.bmsState))
+        pack.bmsState = quint8(read.integer(options.bmsState, 0, 255));
+    pack.bqStatus = quint8(read.integer(options.bqStatus, 0, 255));
+    pack.protectionFlags = quint8(read.integer(options.protection, 0, 255));
+    pack.cycleCount = quint16(read.integer(options.cycles, 0, 65535));
+    pack.startSoc = int(read.integer(options.soc, 0, 100));
+
+    const QStringList version = parser.value(options.version).split(QLatin1Char('.'));
+    bool majorOk = false, minorOk = false;
+    if (version.size() == 2) {
+        const uint major = version.at(0).toUInt(&majorOk);
+        const uint minor = version.at(1).toUInt(&minorOk);
+        pack.versionMajor = quint8(major);
+        pack.versionMinor = quint8(minor);
+        majorOk = majorOk && major <= 255;
+        minorOk = minorOk && minor <= 255;
+    }
+    if (!majorOk || !minorOk)
+        read.fail(options.version, QStringLiteral("MAJ.MIN with both from 0 to 255"));
+
+    const QDate date = QDate::fromString(parser.value(options.date), Qt::ISODate);
+    if (date.isValid())
+        pack.manufactureDate = packDate(date.year(), date.month(), date.day());
+    else
+        read.fail(options.date, QStringLiteral("a date YYYY-MM-DD"));
+
+    faults.split = parser.isSet(options.split);
+    faults.noiseRate = read.rate(options.noise);
+    faults.corruptRate = read.rate(options.corrupt);
+    faults.mergeRate = read.rate(options.merge);
+    const qint32 baud = qint32(read.integer(options.baud, 1, 10000000));
+
+    if (!read.error.isEmpty())
+        return fail(read.error);
+
+    QIODevice *line = nullptr;
+    PtyDevice *pty = nullptr;
+    QString path;
+    if (parser.isSet(options.device)) {
+        path = parser.value(options.device);
+        auto *port = new QSerialPort(path, &app);
+        port->setBaudRate(baud);
+        port->setDataBits(QSerialPort::Data8);
+        port->setParity(QSerialPort::NoParity);
+        port->setStopBits(QSerialPort::OneStop);
+        port->setFlowControl(QSerialPort::NoFlowControl);
+        if (!port->open(QIODevice::ReadWrite))
+            return fail(QStringLiteral("cannot open %1: %2").arg(path, port->errorString()));
+        QObject::connect(port, &QSerialPort::errorOccurred, &app,
+                         [port](QSerialPort::SerialPortError error) {
+                             if (error != QSerialPort::ResourceError)
+                                 return;
+                             fail(QStringLiteral("device lost: %1").arg(port->errorString()));
+                             QCoreApplication::exit(1);
+                         });
+        line = port;
+    } else {
+        pty = new PtyDevice(&app);
+        if (!pty->open(QIODevice::ReadWrite))
+            return fail(
+                QStringLiteral("cannot open a pseudo-terminal: %1").arg(pty->errorString()));
+        path = pty->slavePath();
+        line = pty;
+    }
+    // Scripts and tests wait for this line before they open the port.
+    std::printf("%s\n", path.toLocal8Bit().constData());
+    std::fflush(stdout);
+
+    BoardSimulator simulator(line, pack, faults, settings);
+    if (pty)
+        QObject::connect(&simulator, &BoardSimulator::burstWritten, pty, &PtyDevice::burstEnded);
+    QObject::connect(&simulator, &BoardSimulator::finished, &app, &QCoreApplication::exit);
+    simulator.start();
+    return app.exec();
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "commands/commandframe.h"
+#include "packsettings.h"
+#include "telemetry/telemetry.h"
+
+#include <QByteArray>
+#include <QRandomGenerator>
+#include <QString>
+#include <array>
+
+// What the board does about one command frame.
+struct BoardReaction
+{
+    QString logLine;             // one line for the simulator's standard error
+    QByteArray reply;            // text the board sends back, as a burst of its own
+    bool frameRequested = false; // a poll that a running board answers with a frame
+};
+
+// The battery pack and its board, without any I/O: the values a real pack would
+// report as time passes, and the board's reaction to the tool's commands. All
+// randomness comes from one generator seeded by the settings, so that the same
+// seed and the same calls give the same frames.
+class PackModel
+{
+public:
+    // A board that is told to boot waits this long for firmware before it falls
+    // back to its application and sends telemetry again.
+    static constexpr int BootWaitMs = 3000;
+
+    explicit PackModel(const PackSettings &settings);
+
+    // Lets ms of time pass. Returns the text the board prints meanwhile, if any.
+    QByteArray advance(int ms);
+
+    BoardReaction apply(const DecodedCommand &command);
+
+    // A board that is switched off or sits in its boot loader sends no telemetry.
+    bool isSending() const { return poweredOn && bootWaitLeftMs <= 0; }
+    bool isPoweredOn() const { return poweredOn; }
+    void wake();
+
+    Telemetry telemetry() const;
+
+private:
+    void startPhase(bool charging);
+    void stepTemperature(double &value, double target, double seconds);
+    double jitter(double amplitude);
+    int cellMillivolts(int cell) const;
+
+    PackSettings settings;
+    QRandomGenerator random;
+    bool poweredOn = true;
+    int bootWaitLeftMs = 0;
+
+    double soc;
+    double currentMa = 0;
+    double targetCurrentMa = 0;
+    double phaseLeftS = 0;
+    bool charging = false;
+    quint8 bmsState = 1;
+    std::array<double, Telemetry::MaxCells> cellOffsetMv{};
+    std::array<double, Telemetry::MaxCells> cellNoiseMv{};
+    double ntc1, ntc2, ntc3, selfDischargeNtc, mosfetNtc; // tenths of a degree
+};
