@@ -9,12 +9,12 @@
 namespace {
 
 // The receive log keeps the most recent text: at most LogMaxLines lines of at most
-// LogMaxLineChars characters each, about 10 MiB of text at worst. A board that
+// LogMaxLineChars characters each, about 2.5 million characters at worst. A board that
 // prints without line ends would otherwise build one paragraph that Qt lays out
 // anew on every chunk, and the window would crawl; such text is broken into lines
 // of LogMaxLineChars.
 constexpr int LogMaxLines = 10000;
-constexpr int LogMaxLineChars = 1024;
+constexpr int LogMaxLineChars = 256;
 
 bool isLineEnd(QChar c)
 {

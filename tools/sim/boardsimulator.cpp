@@ -3,6 +3,7 @@
 #include "telemetry/telemetryframe.h"
 
 #include <QIODevice>
+#include <QSerialPort>
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
@@ -66,10 +67,14 @@ void BoardSimulator::readCommands()
         const BoardReaction reaction = model.apply(command.command);
         logLine(reaction.logLine);
         if (wasOn && !model.isPoweredOn()) {
-            // A board that switches off stops mid-sentence.
+            // A board that switches off stops mid-sentence; what it did send of a
+            // burst is all there will be of it.
+            const bool midBurst = !queue.isEmpty() && !queue.head().startsBurst;
             queue.clear();
             framesQueued = 0;
             frameDue = false;
+            if (midBurst)
+                emit burstWritten();
             if (settings.wakeAfterMs >= 0)
                 wakeTimer->start(settings.wakeAfterMs);
         }
@@ -141,6 +146,10 @@ void BoardSimulator::writeNext()
             QThread::msleep(ulong(wait));
         const QueuedPiece next = queue.dequeue();
         line->write(next.piece.bytes);
+        // QSerialPort holds what it is given until its event loop turns; a piece
+        // has to be on the wire before the pause that follows it.
+        if (auto *port = qobject_cast<QSerialPort *>(line))
+            port->flush();
         sinceLastWrite.restart();
         framesSent += next.framesCompleted;
         framesQueued -= next.framesCompleted;
@@ -149,6 +158,10 @@ void BoardSimulator::writeNext()
     }
     if (frameDue) {
         frameDue = false;
+        // The frame comes late; the next keeps a whole interval's distance, as
+        // a board's send timer restarted by its UART would.
+        if (!settings.onPoll)
+            clock->start();
         sendTelemetry();
         return;
     }

@@ -1,30 +1,16 @@
 #include "ptydevice.h"
 
 #include <QSocketNotifier>
-#include <QTimer>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
-// Bytes the board writes while nobody has the port open go into the void on a
-// real line; the pty would keep them and hand them to the tool in one pile, glued
-// to the next burst, the moment it opens. So a burst nobody has read this soon
-// after its end is dropped whole. The board keeps at least 50 ms between bursts:
-// a tool that opens the port and reads a burst within this time still sees more
-// than 30 ms of silence before the next one and takes it as a chunk of its own.
-constexpr int UnheardAfterMs = 12;
-} // namespace
-
-PtyDevice::PtyDevice(QObject *parent) : QIODevice(parent), unheardTimer(new QTimer(this))
-{
-    unheardTimer->setSingleShot(true);
-    unheardTimer->setInterval(UnheardAfterMs);
-    connect(unheardTimer, &QTimer::timeout, this, &PtyDevice::checkListener);
-}
+PtyDevice::PtyDevice(QObject *parent) : QIODevice(parent) {}
 
 PtyDevice::~PtyDevice()
 {
@@ -35,7 +21,7 @@ bool PtyDevice::open(OpenMode mode)
 {
     char name[256] = {};
     if (openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
-        setErrorString(QString::fromLocal8Bit(strerror(errno)));
+        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
         masterFd = slaveFd = -1;
         return false;
     }
@@ -46,6 +32,13 @@ bool PtyDevice::open(OpenMode mode)
     // Writes never block: a board does not wait for a listener.
     fcntl(masterFd, F_SETFL, fcntl(masterFd, F_GETFL) | O_NONBLOCK);
     path = QString::fromLocal8Bit(name);
+
+    // Where inotify is not available every burst is sent, listener or not.
+    watchFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watchFd >= 0 && inotify_add_watch(watchFd, name, IN_OPEN | IN_CLOSE) < 0) {
+        ::close(watchFd);
+        watchFd = -1;
+    }
 
     notifier = new QSocketNotifier(masterFd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &QIODevice::readyRead);
@@ -59,9 +52,11 @@ void PtyDevice::close()
     QIODevice::close();
     delete notifier;
     notifier = nullptr;
+    if (watchFd >= 0)
+        ::close(watchFd);
     ::close(masterFd);
     ::close(slaveFd);
-    masterFd = slaveFd = -1;
+    masterFd = slaveFd = watchFd = -1;
 }
 
 qint64 PtyDevice::bytesAvailable() const
@@ -80,35 +75,37 @@ qint64 PtyDevice::readData(char *data, qint64 maxSize)
     return n;
 }
 
-// Once a listener has read a burst, it is trusted until a burst waits unread
-// for a whole gap: then it has closed the port or stalled.
-void PtyDevice::checkListener()
+void PtyDevice::countListeners()
 {
-    int unread = 0;
-    ioctl(slaveFd, FIONREAD, &unread);
-    if (unread > 0) {
-        tcflush(slaveFd, TCIFLUSH);
-        listening = false;
-    } else if (unreadWritten) {
-        listening = true;
+    alignas(inotify_event) char events[4096];
+    for (;;) {
+        const ssize_t n = ::read(watchFd, events, sizeof events);
+        if (n <= 0)
+            return;
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+            if (event->mask & IN_OPEN)
+                ++listeners;
+            if (event->mask & IN_CLOSE)
+                listeners = qMax(0, listeners - 1);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
     }
-    unreadWritten = false;
-}
-
-void PtyDevice::burstEnded()
-{
-    inBurst = false;
-    if (!listening)
-        unheardTimer->start();
 }
 
 qint64 PtyDevice::writeData(const char *data, qint64 size)
 {
-    if (!inBurst) {
-        unheardTimer->stop();
-        checkListener();
+    if (!inBurst && watchFd >= 0) {
         inBurst = true;
+        countListeners();
+        sendingBurst = listeners > 0;
+        // The rest of a burst that was under way when the tool closed the port.
+        if (!sendingBurst)
+            tcflush(slaveFd, TCIFLUSH);
     }
+    if (!sendingBurst)
+        return size;
+
     qint64 done = 0;
     while (done < size) {
         const ssize_t n = ::write(masterFd, data + done, size_t(size - done));
@@ -118,6 +115,5 @@ qint64 PtyDevice::writeData(const char *data, qint64 size)
             break; // a full buffer: the rest is lost, as on a line nobody reads
         done += n;
     }
-    unreadWritten = unreadWritten || done > 0;
     return size;
 }
