@@ -36,8 +36,8 @@ CommandFrame buildCommandFrame(CommandCode code, quint16 parameter)
 
 quint16 packDate(int year, int month, int day)
 {
-    // The board's firmware packs in 32-bit signed arithmetic and keeps the low half.
-    // Unsigned arithmetic gives the same low 16 bits and stays defined for any year.
+    // Only the low 16 bits go on the wire. Unsigned arithmetic gives the same bits as
+    // signed 32-bit arithmetic would, and stays defined for any year.
     const quint32 packed = ((quint32(year) - 1980u) * 16u + quint32(month)) * 32u + quint32(day);
     return quint16(packed & 0xFFFFu);
 }

@@ -3,13 +3,11 @@
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "seriallink/linkstyle.h"
+#include "telemetry/telemetryview.h"
 #include "ui_widget.h"
 
 #include <QEvent>
 #include <QIntValidator>
-#include <QTextBrowser>
-#include <QTextDocument>
-#include <QTextOption>
 #include <QTimer>
 
 namespace {
@@ -26,23 +24,6 @@ constexpr BaudRate BaudRates[] = {
     {"115200", 115200}, {"256000", 256000}, {"921600", 921600},
 };
 constexpr int DefaultBaudIndex = 4; // 115200, the board's rate out of the factory
-
-// The value fields are 20 pixels high. Qt's default document margin of 4 pixels
-// on every side leaves 12 pixels for an 11-point line, which cuts the digits;
-// one pixel is enough to keep them clear of the frame.
-constexpr qreal ValueFieldMargin = 1;
-
-// Right alignment has to live in the document's default text option:
-// QTextEdit::setText replaces the document's blocks, and with them any block
-// alignment set through setAlignment, so every value after the first would
-// otherwise come out left-aligned.
-void alignRight(QTextBrowser *field)
-{
-    field->setAlignment(Qt::AlignRight);
-    QTextOption option = field->document()->defaultTextOption();
-    option.setAlignment(Qt::AlignRight);
-    field->document()->setDefaultTextOption(option);
-}
 
 } // namespace
 
@@ -102,22 +83,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
 
     setWindowTitle(tr("KELDRO V") + tr("1.6.1") + tr("  zivO"));
 
-    QTextBrowser *const valueFields[] = {
-        ui->textBrowser_cell1,        ui->textBrowser_cell2,    ui->textBrowser_cell3,
-        ui->textBrowser_cell4,        ui->textBrowser_cell5,    ui->textBrowser_cell6,
-        ui->textBrowser_cell7,        ui->textBrowser_cell8,    ui->textBrowser_cell9,
-        ui->textBrowser_cell10,       ui->textBrowser_cell11,   ui->textBrowser_cell12,
-        ui->textBrowser_cell13,       ui->textBrowser_cell14,   ui->textBrowser_cell15,
-        ui->textBrowser_BQ_NTC1,      ui->textBrowser_BQ_NTC2,  ui->textBrowser_BQ_NTC3,
-        ui->textBrowser_MCU_NTC1,     ui->textBrowser_MCU_NTC2, ui->textBrowser_bat,
-        ui->textBrowser_pack_voltage, ui->textBrowser_current,  ui->textBrowser_SOC,
-        ui->textBrowser_bq_status,    ui->textBrowser_version,  ui->textBrowser_manufacture,
-        ui->textBrowser_bms_status,
-    };
-    for (QTextBrowser *field : valueFields)
-        alignRight(field);
-    for (QTextBrowser *field : findChildren<QTextBrowser *>())
-        field->document()->setDocumentMargin(ValueFieldMargin);
+    prepareValueFields(*ui);
 }
 
 Widget::~Widget()

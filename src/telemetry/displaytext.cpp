@@ -17,7 +17,7 @@ template <std::size_t N> QString codeText(quint8 code, const std::array<const ch
 {
     if (code >= N || !suffixes[code])
         return QStringLiteral("XX");
-    return QLatin1String("0x") % QString::number(code, 16) % QLatin1String(suffixes[code]);
+    return hexCode(code) % QLatin1String(suffixes[code]);
 }
 
 template <std::size_t N>

@@ -42,6 +42,11 @@ QString breakLongLines(const QString &text, int lineLength)
     return out;
 }
 
+// The value fields are 20 pixels high. Qt's default document margin of 4 pixels
+// on every side leaves 12 pixels for an 11-point line, which cuts the digits;
+// one pixel is enough to keep them clear of the frame.
+constexpr qreal ValueFieldMargin = 1;
+
 // A value that did not change is not written again: nothing visible would differ,
 // and a frame usually changes only a few of its 39 fields.
 template <typename Field> void show(Field *field, const QString &text)
@@ -50,13 +55,53 @@ template <typename Field> void show(Field *field, const QString &text)
         field->setText(text);
 }
 
+// The text is replaced through a cursor rather than setText, which rebuilds the
+// whole document and costs three times as much.
 void show(QTextBrowser *field, const QString &text)
 {
-    if (field->toPlainText() != text)
-        field->setText(text);
+    if (field->toPlainText() == text)
+        return;
+    QTextCursor all(field->document());
+    all.select(QTextCursor::Document);
+    all.insertText(text);
+}
+
+// Right alignment has to live in the document's default text option as well:
+// QTextEdit::setText and clear() replace the document's blocks, and with them any
+// block alignment set through setAlignment.
+void alignRight(QTextBrowser *field)
+{
+    field->setAlignment(Qt::AlignRight);
+    QTextOption option = field->document()->defaultTextOption();
+    option.setAlignment(Qt::AlignRight);
+    field->document()->setDefaultTextOption(option);
 }
 
 } // namespace
+
+void prepareValueFields(Ui::Widget &ui)
+{
+    QTextBrowser *const valueFields[] = {
+        ui.textBrowser_cell1,        ui.textBrowser_cell2,    ui.textBrowser_cell3,
+        ui.textBrowser_cell4,        ui.textBrowser_cell5,    ui.textBrowser_cell6,
+        ui.textBrowser_cell7,        ui.textBrowser_cell8,    ui.textBrowser_cell9,
+        ui.textBrowser_cell10,       ui.textBrowser_cell11,   ui.textBrowser_cell12,
+        ui.textBrowser_cell13,       ui.textBrowser_cell14,   ui.textBrowser_cell15,
+        ui.textBrowser_BQ_NTC1,      ui.textBrowser_BQ_NTC2,  ui.textBrowser_BQ_NTC3,
+        ui.textBrowser_MCU_NTC1,     ui.textBrowser_MCU_NTC2, ui.textBrowser_bat,
+        ui.textBrowser_pack_voltage, ui.textBrowser_current,  ui.textBrowser_SOC,
+        ui.textBrowser_bq_status,    ui.textBrowser_version,  ui.textBrowser_manufacture,
+        ui.textBrowser_bms_status,
+    };
+    for (QTextBrowser *field : valueFields)
+        alignRight(field);
+    for (QTextBrowser *field : ui.widget_2->findChildren<QTextBrowser *>()) {
+        field->document()->setDocumentMargin(ValueFieldMargin);
+        // Values are replaced in place, many times a second for hours: keep no undo
+        // history of them.
+        field->document()->setUndoRedoEnabled(false);
+    }
+}
 
 void appendToReceiveLog(QPlainTextEdit *log, const QByteArray &chunk)
 {

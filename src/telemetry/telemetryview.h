@@ -11,6 +11,10 @@ class Widget;
 }
 QT_END_NAMESPACE
 
+// Sets up the telemetry fields once, before the first frame: 28 value fields
+// right-aligned, a document margin that the 20-pixel-high fields can afford.
+void prepareValueFields(Ui::Widget &ui);
+
 // Writes every value a frame carries into its field of the window; fields the
 // frame's layout does not carry keep what they showed.
 void showTelemetry(Ui::Widget &ui, const TelemetryTexts &texts);
