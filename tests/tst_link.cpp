@@ -103,8 +103,8 @@ Qt::Alignment effectiveAlignment(QTextBrowser *field)
 {
     const QTextBlockFormat block = field->document()->firstBlock().blockFormat();
     return block.hasProperty(QTextFormat::BlockAlignment)
-                   ? block.alignment()
-                   : field->document()->defaultTextOption().alignment();
+               ? block.alignment()
+               : field->document()->defaultTextOption().alignment();
 }
 
 } // namespace
