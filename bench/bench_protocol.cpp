@@ -5,26 +5,14 @@
 #include "telemetry/crc32words.h"
 #include "telemetry/displaytext.h"
 #include "telemetry/telemetryframe.h"
+#include "workedexamples.h"
 
-#include <QtEndian>
 #include <benchmark/benchmark.h>
 
 namespace {
 
-quint32 bitwiseCrc(const uchar *data, int wordCount)
-{
-    quint32 crc = 0xFFFFFFFF;
-    for (int i = 0; i < wordCount; ++i) {
-        crc ^= qFromLittleEndian<quint32>(data + 4 * i);
-        for (int bit = 0; bit < 32; ++bit)
-            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-    }
-    return crc;
-}
-
-const QByteArray type2Frame = QByteArray::fromHex(
-    "FEEF0248100E110E120E130E140E150E160E170E180E190E1A0E1B0E1C0E1D0E1E0E54D3F0D23700C4090000"
-    "F500FA0004015E01C9FF2C016952020A06010221800700005A585102");
+using WorkedExamples::bitwiseCrc32Words;
+using WorkedExamples::type2Frame;
 
 const uchar *type2Bytes()
 {
@@ -41,7 +29,7 @@ BENCHMARK(tableDrivenCrc);
 void bitwiseReferenceCrc(benchmark::State &state)
 {
     for (auto _ : state)
-        benchmark::DoNotOptimize(bitwiseCrc(type2Bytes(), 17));
+        benchmark::DoNotOptimize(bitwiseCrc32Words(type2Bytes(), 17));
 }
 BENCHMARK(bitwiseReferenceCrc);
 

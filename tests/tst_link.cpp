@@ -5,6 +5,7 @@
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
+#include "workedexamples.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -22,15 +23,8 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
 }
 
-const QByteArray type1Example = hex("FE EF 01 3C 74 0E 75 0E 76 0E 77 0E 78 0E 79 0E"
-                                    "7A 0E 7B 0E 7C 0E 7D 0E B5 90 88 90 50 00 00 00"
-                                    "24 FA FF FF FD 00 FB 00 2C 01 F4 FF 0C 00 69 52"
-                                    "01 06 04 02 1F 01 02 00 93 EE 90 FC");
-const QByteArray type2Example = hex("FE EF 02 48 10 0E 11 0E 12 0E 13 0E 14 0E 15 0E"
-                                    "16 0E 17 0E 18 0E 19 0E 1A 0E 1B 0E 1C 0E 1D 0E"
-                                    "1E 0E 54 D3 F0 D2 37 00 C4 09 00 00 F5 00 FA 00"
-                                    "04 01 5E 01 C9 FF 2C 01 69 52 02 0A 06 01 02 21"
-                                    "80 07 00 00 5A 58 51 02");
+const QByteArray &type1Example = WorkedExamples::type1Frame;
+const QByteArray &type2Example = WorkedExamples::type2Frame;
 
 QByteArray bytes(const CommandFrame &frame)
 {

@@ -1,6 +1,7 @@
 #include "telemetry/crc32words.h"
 #include "telemetry/displaytext.h"
 #include "telemetry/telemetryframe.h"
+#include "workedexamples.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -9,25 +10,9 @@ Q_DECLARE_METATYPE(ChunkVerdict)
 
 namespace {
 
-// The register fed bit by bit, the way the STM32 reference manual describes its CRC
-// unit: the yardstick for the table-driven routine.
-quint32 bitwiseCrc(const QByteArray &bytes)
-{
-    quint32 crc = 0xFFFFFFFF;
-    for (int i = 0; i + 4 <= bytes.size(); i += 4) {
-        crc ^= qFromLittleEndian<quint32>(bytes.constData() + i);
-        for (int bit = 0; bit < 32; ++bit)
-            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-    }
-    return crc;
-}
-
-const QByteArray type1Example = QByteArray::fromHex(
-    "FEEF013C740E750E760E770E780E790E7A0E7B0E7C0E7D0EB59088905000000024FAFFFFFD00FB002C01F4FF"
-    "0C006952010604021F01020093EE90FC");
-const QByteArray type2Example = QByteArray::fromHex(
-    "FEEF0248100E110E120E130E140E150E160E170E180E190E1A0E1B0E1C0E1D0E1E0E54D3F0D23700C4090000"
-    "F500FA0004015E01C9FF2C016952020A06010221800700005A585102");
+using WorkedExamples::bitwiseCrc32Words;
+const QByteArray &type1Example = WorkedExamples::type1Frame;
+const QByteArray &type2Example = WorkedExamples::type2Frame;
 
 // Every text of a frame under a short name, so that a whole frame compares as one map.
 QMap<QString, QString> namedTexts(const TelemetryTexts &t)
@@ -90,7 +75,7 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
-        QCOMPARE(crc32Words(data, bytes.size() / 4), bitwiseCrc(bytes));
+        QCOMPARE(crc32Words(data, bytes.size() / 4), bitwiseCrc32Words(data, bytes.size() / 4));
     }
     void crcOfWord12345678()
     {
