@@ -14,15 +14,7 @@ namespace {
 
 constexpr int PollIntervalMs = 100;
 
-struct BaudRate
-{
-    const char *text;
-    int rate;
-};
-constexpr BaudRate BaudRates[] = {
-    {"9600", 9600},     {"19200", 19200},   {"38400", 38400},   {"57600", 57600},
-    {"115200", 115200}, {"256000", 256000}, {"921600", 921600},
-};
+constexpr int BaudRates[] = {9600, 19200, 38400, 57600, 115200, 256000, 921600};
 constexpr int DefaultBaudIndex = 4; // 115200, the board's rate out of the factory
 
 } // namespace
@@ -45,8 +37,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     for (const PortInfo &port : SerialEnumerator::getPorts())
         ui->comboBox_Port->addItem(port.portName);
 
-    for (const BaudRate &baud : BaudRates)
-        ui->comboBox_BaudRate->addItem(QString::fromLatin1(baud.text), baud.rate);
+    for (const int rate : BaudRates)
+        ui->comboBox_BaudRate->addItem(QString::number(rate), rate);
     ui->comboBox_BaudRate->setCurrentIndex(DefaultBaudIndex);
     connect(ui->comboBox_BaudRate, SIGNAL(currentIndexChanged(int)), this,
             SLOT(on_BaudRateChanged(int)));

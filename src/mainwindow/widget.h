@@ -2,7 +2,6 @@
 
 #include <QWidget>
 
-class QComboBox;
 class QTimer;
 class SerialEnumerator;
 class SerialPort;
@@ -53,7 +52,3 @@ private:
     Ui::Widget *ui;
     QTimer *pollTimer;
 };
-
-// Rebuilds the port list from the present ports, keeping the selection by exact
-// name where it can, without letting the box signal anything meanwhile.
-void refillPortList(QComboBox *box);

@@ -2,6 +2,7 @@
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "seriallink/linkstyle.h"
+#include "seriallink/portlist.h"
 #include "ui_widget.h"
 
 #include <QDebug>
