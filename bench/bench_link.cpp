@@ -13,6 +13,7 @@
 #include "telemetry/telemetryframe.h"
 #include "telemetry/telemetryview.h"
 #include "ui_widget.h"
+#include "workedexamples.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -28,31 +29,7 @@ namespace {
 
 Telemetry sampleTelemetry()
 {
-    Telemetry t;
-    t.layout = TelemetryLayout::Type2;
-    t.cellCount = 15;
-    for (int i = 0; i < 15; ++i)
-        t.cellMillivolts[size_t(i)] = quint16(3600 + i);
-    t.batteryMillivolts = 54100;
-    t.packMillivolts = 54000;
-    t.stateOfCharge = 55;
-    t.currentMilliamps = 2500;
-    t.ntc1 = 245;
-    t.ntc2 = 250;
-    t.ntc3 = 260;
-    t.selfDischargeNtc = 350;
-    t.mosfetNtc = -55;
-    t.cycleCount = 300;
-    t.manufactureDate = 0x5269;
-    t.versionMajor = 2;
-    t.versionMinor = 10;
-    t.model = 6;
-    t.systemState = 1;
-    t.bmsState = 2;
-    t.protectionFlags = 0x21;
-    t.bqStatus = 0x80;
-    t.cellType = 7;
-    return t;
+    return judgeChunk(WorkedExamples::type2Frame).telemetry;
 }
 
 // Every field differs from sampleTelemetry().
