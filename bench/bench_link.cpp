@@ -5,13 +5,13 @@
 //   build/bench_link [part] [frames]
 // part is display, latency, idle or log (all of them by default); frames is the
 // length of the latency run, 1000 by default.
-#include "mainwindow/widget.h"
+#include "window/widget.h"
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
-#include "telemetry/displaytext.h"
-#include "telemetry/telemetryframe.h"
-#include "telemetry/telemetryview.h"
+#include "protocol/displaytext.h"
+#include "protocol/telemetryframe.h"
+#include "window/telemetryview.h"
 #include "ui_widget.h"
 #include "workedexamples.h"
 

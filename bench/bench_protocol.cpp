@@ -2,9 +2,9 @@
 // decoded and rendered in a few microseconds. Targets: the table-driven check word
 // at least ten times faster than the bit-by-bit register, and accept + decode +
 // render of a type 2 frame under 5 us.
-#include "telemetry/crc32words.h"
-#include "telemetry/displaytext.h"
-#include "telemetry/telemetryframe.h"
+#include "protocol/crc32words.h"
+#include "protocol/displaytext.h"
+#include "protocol/telemetryframe.h"
 #include "workedexamples.h"
 
 #include <benchmark/benchmark.h>

@@ -2,9 +2,9 @@
 // string must be judged without reading past its end, and every accepted frame must
 // render. Accepted frames must also survive encoding again unchanged, and command
 // frames must rebuild byte for byte.
-#include "commands/commandframe.h"
-#include "telemetry/displaytext.h"
-#include "telemetry/telemetryframe.h"
+#include "protocol/commandframe.h"
+#include "protocol/displaytext.h"
+#include "protocol/telemetryframe.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,5 +1,5 @@
-#include "commands/commandframe.h"
-#include "telemetry/crc32words.h"
+#include "protocol/commandframe.h"
+#include "protocol/crc32words.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 // The tool against the board simulator in a process of its own, over a
 // pseudo-terminal: what a technician sees with a board on the line.
-#include "mainwindow/widget.h"
+#include "window/widget.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
 

@@ -1,7 +1,7 @@
 // The live link against a pseudo-terminal board: open and close, reception,
 // commands and polling, as a technician would drive them.
-#include "commands/commandframe.h"
-#include "mainwindow/widget.h"
+#include "protocol/commandframe.h"
+#include "window/widget.h"
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"

@@ -1,7 +1,7 @@
 #include "commandreader.h"
-#include "commands/commandframe.h"
+#include "protocol/commandframe.h"
 #include "packmodel.h"
-#include "telemetry/telemetryframe.h"
+#include "protocol/telemetryframe.h"
 #include "wirefaults.h"
 
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "telemetry/crc32words.h"
-#include "telemetry/displaytext.h"
-#include "telemetry/telemetryframe.h"
+#include "protocol/crc32words.h"
+#include "protocol/displaytext.h"
+#include "protocol/telemetryframe.h"
 #include "workedexamples.h"
 
 #include <QRandomGenerator>

@@ -1,4 +1,4 @@
-#include "mainwindow/widget.h"
+#include "window/widget.h"
 #include "serial/serialenumerator.h"
 
 #include <QApplication>

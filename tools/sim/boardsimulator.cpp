@@ -1,6 +1,6 @@
 #include "boardsimulator.h"
 
-#include "telemetry/telemetryframe.h"
+#include "protocol/telemetryframe.h"
 
 #include <QIODevice>
 #include <QSerialPort>

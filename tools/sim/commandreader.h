@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commands/commandframe.h"
+#include "protocol/commandframe.h"
 
 #include <QByteArray>
 #include <QVector>

@@ -1,5 +1,5 @@
 #include "boardsimulator.h"
-#include "commands/commandframe.h"
+#include "protocol/commandframe.h"
 #include "ptydevice.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #include "packmodel.h"
 
-#include "telemetry/displaytext.h"
+#include "protocol/displaytext.h"
 
 #include <QtMath>
 #include <algorithm>

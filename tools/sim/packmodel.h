@@ -1,8 +1,8 @@
 #pragma once
 
-#include "commands/commandframe.h"
+#include "protocol/commandframe.h"
 #include "packsettings.h"
-#include "telemetry/telemetry.h"
+#include "protocol/telemetry.h"
 
 #include <QByteArray>
 #include <QRandomGenerator>

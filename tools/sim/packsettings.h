@@ -1,6 +1,6 @@
 #pragma once
 
-#include "telemetry/telemetry.h"
+#include "protocol/telemetry.h"
 
 #include <QtGlobal>
 #include <optional>

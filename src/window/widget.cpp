@@ -1,9 +1,9 @@
-#include "mainwindow/widget.h"
+#include "window/widget.h"
 
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
-#include "seriallink/linkstyle.h"
-#include "telemetry/telemetryview.h"
+#include "window/linkstyle.h"
+#include "window/telemetryview.h"
 #include "ui_widget.h"
 
 #include <QEvent>

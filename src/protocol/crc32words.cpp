@@ -1,4 +1,4 @@
-#include "telemetry/crc32words.h"
+#include "protocol/crc32words.h"
 
 #include <QtEndian>
 #include <array>

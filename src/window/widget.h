@@ -13,9 +13,9 @@ class Widget;
 QT_END_NAMESPACE
 
 // The one window of the tool: port controls, the telemetry fields, the command
-// buttons and the receive log. The slots live beside the code they drive:
-// seriallink/ (port choice, open/close, hot-plug), telemetry/ (receiver, Clear),
-// commands/ (operator commands, poll).
+// buttons and the receive log. The slots are grouped by what they drive:
+// portslots.cpp (port choice, open/close, hot-plug), receiverslots.cpp (receiver,
+// Clear), commandslots.cpp (operator commands, poll).
 class Widget : public QWidget
 {
     Q_OBJECT

@@ -1,5 +1,5 @@
-#include "commands/commandframe.h"
-#include "mainwindow/widget.h"
+#include "protocol/commandframe.h"
+#include "window/widget.h"
 #include "serial/serialport.h"
 #include "ui_widget.h"
 

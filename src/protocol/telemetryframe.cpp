@@ -1,6 +1,6 @@
-#include "telemetry/telemetryframe.h"
+#include "protocol/telemetryframe.h"
 
-#include "telemetry/crc32words.h"
+#include "protocol/crc32words.h"
 
 #include <QtEndian>
 #include <type_traits>

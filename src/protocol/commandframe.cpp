@@ -1,6 +1,6 @@
-#include "commands/commandframe.h"
+#include "protocol/commandframe.h"
 
-#include "telemetry/crc32words.h"
+#include "protocol/crc32words.h"
 
 #include <QtEndian>
 

@@ -1,4 +1,4 @@
-#include "telemetry/displaytext.h"
+#include "protocol/displaytext.h"
 
 #include <QStringBuilder>
 #include <QtGlobal>

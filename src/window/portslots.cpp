@@ -1,8 +1,8 @@
-#include "mainwindow/widget.h"
+#include "window/widget.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
-#include "seriallink/linkstyle.h"
-#include "seriallink/portlist.h"
+#include "window/linkstyle.h"
+#include "window/portlist.h"
 #include "ui_widget.h"
 
 #include <QDebug>

@@ -1,6 +1,6 @@
-#include "telemetry/telemetryview.h"
+#include "window/telemetryview.h"
 
-#include "telemetry/displaytext.h"
+#include "protocol/displaytext.h"
 #include "ui_widget.h"
 
 #include <QTextBlock>

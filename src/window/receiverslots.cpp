@@ -1,8 +1,8 @@
-#include "mainwindow/widget.h"
+#include "window/widget.h"
 #include "serial/serialport.h"
-#include "telemetry/displaytext.h"
-#include "telemetry/telemetryframe.h"
-#include "telemetry/telemetryview.h"
+#include "protocol/displaytext.h"
+#include "protocol/telemetryframe.h"
+#include "window/telemetryview.h"
 #include "ui_widget.h"
 
 #include <QDebug>
