@@ -1,10 +1,10 @@
 // The live link against a pseudo-terminal board: open and close, reception,
 // commands and polling, as a technician would drive them.
 #include "protocol/commandframe.h"
-#include "window/widget.h"
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
+#include "window/widget.h"
 #include "workedexamples.h"
 
 #include <QApplication>
@@ -323,11 +323,16 @@ private slots:
         QTest::addColumn<QString>("logged");
         QTest::newRow("two lines") << QByteArrayList{"OK\r\n", "OK\r\n"} << "OK\nOK\n";
         QTest::newRow("text ends at a NUL byte") << QByteArrayList{QByteArray("AB\0CD", 5)} << "AB";
+        QTest::newRow("NUL first: nothing shows") << QByteArrayList{QByteArray("\0AB\n", 4)} << "";
+        QTest::newRow("the next chunk after a NUL shows")
+            << QByteArrayList{QByteArray("AB\0\0\0", 5), "CD\n"} << "ABCD\n";
         QTest::newRow("invalid UTF-8") << QByteArrayList{"x\xff y"} << QString("x\uFFFD y");
         QTest::newRow("lone 0xFE") << QByteArrayList{"\xfe"} << QString(QChar(0xFFFD));
+        // The piece's text ends at the state of charge's zero high byte, offset 29
+        // of the frame.
         QTest::newRow("second piece of a split frame")
-            << QByteArrayList{type1Example.left(30), type1Example.mid(30)}
-            << QString::fromUtf8(type1Example.mid(30));
+            << QByteArrayList{type1Example.left(20), type1Example.mid(20)}
+            << QString::fromUtf8(type1Example.mid(20, 9));
     }
     void textGoesToTheLog()
     {
