@@ -150,10 +150,12 @@ void SerialEnumeratorTest::addAndRemoveNotifyOnce()
     SerialEnumerator::addVirtualPort(pty.slavePath());
     QCOMPARE(discovered.count(), 1);
     QCOMPARE(discovered.first().first().value<PortInfo>().portName, pty.slavePath());
+    QCOMPARE(namesOf(enumerator.ports()), QStringList{pty.slavePath()});
 
     SerialEnumerator::removeVirtualPort(pty.slavePath());
     QCOMPARE(removed.count(), 1);
     QCOMPARE(removed.first().first().value<PortInfo>().portName, pty.slavePath());
+    QCOMPARE(namesOf(enumerator.ports()), QStringList{});
 
     // The poll goes on: nothing further is reported for the same state.
     QTest::qWait(1500);
@@ -181,10 +183,12 @@ void SerialEnumeratorTest::presentPortsDiscoveredDuringSetUp()
     SerialEnumerator::addVirtualPort(pty.slavePath());
     SerialEnumerator enumerator;
     QSignalSpy discovered(&enumerator, &SerialEnumerator::deviceDiscovered);
+    QCOMPARE(namesOf(enumerator.ports()), QStringList{pty.slavePath()});
 
     QVERIFY(enumerator.setUpNotifications());
     QCOMPARE(discovered.count(), 1);
     QCOMPARE(discovered.first().first().value<PortInfo>().portName, pty.slavePath());
+    QCOMPARE(namesOf(enumerator.ports()), QStringList{pty.slavePath()});
 }
 
 QTEST_GUILESS_MAIN(SerialEnumeratorTest)

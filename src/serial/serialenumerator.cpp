@@ -254,6 +254,11 @@ QList<PortInfo> SerialEnumerator::getPorts()
     return sortedPorts(systemPorts() + presentVirtualPorts());
 }
 
+QList<PortInfo> SerialEnumerator::ports() const
+{
+    return d->notifying ? d->known : getPorts();
+}
+
 bool SerialEnumerator::setUpNotifications()
 {
     if (d->notifying)

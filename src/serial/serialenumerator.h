@@ -21,6 +21,13 @@ public:
     // Ports present now, COM2 before COM10, every other pair by plain string order.
     static QList<PortInfo> getPorts();
 
+    // The ports as the notifications last described them: those present when they
+    // started, then every change since. Enumerates afresh, like getPorts(), while
+    // notifications are off. The system's enumeration is slow (libudev resolves
+    // every tty's sysfs path), so a caller that has just started the notifications
+    // takes the list from here rather than enumerating a second time.
+    QList<PortInfo> ports() const;
+
     // Starts the device-change notifications; reports every present port as
     // discovered first. Returns false, after logging "Setup Notification Failed...",
     // when neither udev nor polling can start.

@@ -2,9 +2,9 @@
 
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
+#include "ui_widget.h"
 #include "window/linkstyle.h"
 #include "window/telemetryview.h"
-#include "ui_widget.h"
 
 #include <QEvent>
 #include <QIntValidator>
@@ -34,7 +34,12 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     // Typed rates between 1 and 10 Mbaud are handed to the port as they are.
     ui->comboBox_BaudRate->setValidator(new QIntValidator(1, 10000000, ui->comboBox_BaudRate));
 
-    for (const PortInfo &port : SerialEnumerator::getPorts())
+    // Switching notifications on reports the ports already present; nothing is
+    // connected yet, so those reports run no slot. The list is filled from what they
+    // reported: one enumeration of the system's ports instead of two.
+    portEnumerator = new SerialEnumerator(this);
+    portEnumerator->setUpNotifications();
+    for (const PortInfo &port : portEnumerator->ports())
         ui->comboBox_Port->addItem(port.portName);
 
     for (const int rate : BaudRates)
@@ -49,11 +54,6 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
 
     pollTimer = new QTimer(this);
     pollTimer->setInterval(PollIntervalMs);
-
-    // Switching notifications on reports the ports already present; nothing is
-    // connected yet, so those reports run no slot and the list above stays.
-    portEnumerator = new SerialEnumerator(this);
-    portEnumerator->setUpNotifications();
 
     connect(ui->comboBox_Port, SIGNAL(currentTextChanged(QString)), this,
             SLOT(on_PortNameChanged(QString)));
