@@ -1,5 +1,6 @@
-#include "window/widget.h"
+#include "app/startupprobe.h"
 #include "serial/serialenumerator.h"
+#include "window/widget.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -50,6 +51,12 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 scales to the screen by itself; Qt 5 has to be told before the application
+    // object exists, or a 2x screen shows the fixed 892 x 625 window at half size.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
     QApplication app(argc, argv);
     for (const QString &path : virtualPortsFromCommandLine(app))
         SerialEnumerator::addVirtualPort(path);
@@ -64,5 +71,6 @@ int main(int argc, char *argv[])
 
     Widget window;
     window.show();
+    StartupProbe::watch(&window);
     return app.exec();
 }
