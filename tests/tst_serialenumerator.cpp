@@ -45,6 +45,7 @@ private slots:
     void addAndRemoveNotifyOnce();
     void vanishedPathNotifiesRemoval();
     void presentPortsDiscoveredDuringSetUp();
+    void enumerationAheadListsTheSamePorts();
 };
 
 void SerialEnumeratorTest::initTestCase()
@@ -189,6 +190,19 @@ void SerialEnumeratorTest::presentPortsDiscoveredDuringSetUp()
     QCOMPARE(discovered.count(), 1);
     QCOMPARE(discovered.first().first().value<PortInfo>().portName, pty.slavePath());
     QCOMPARE(namesOf(enumerator.ports()), QStringList{pty.slavePath()});
+}
+
+void SerialEnumeratorTest::enumerationAheadListsTheSamePorts()
+{
+    PtyPair pty;
+    SerialEnumerator::addVirtualPort(pty.slavePath());
+    SerialEnumerator::setSystemPortsHidden(false);
+    SerialEnumerator::enumerateAhead();
+    const QStringList ahead = namesOf(SerialEnumerator::getPorts());
+    const QStringList afresh = namesOf(SerialEnumerator::getPorts());
+    SerialEnumerator::setSystemPortsHidden(true);
+    QCOMPARE(ahead, afresh);
+    QVERIFY(ahead.contains(pty.slavePath()));
 }
 
 QTEST_GUILESS_MAIN(SerialEnumeratorTest)

@@ -51,6 +51,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    SerialEnumerator::enumerateAhead();
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     // Qt 6 scales to the screen by itself; Qt 5 has to be told before the application
     // object exists, or a 2x screen shows the fixed 892 x 625 window at half size.

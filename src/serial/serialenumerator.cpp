@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
+#include <future>
 
 #ifdef KELDRO_HAVE_UDEV
 #include <libudev.h>
@@ -59,11 +60,16 @@ qint64 comNumber(const QString &name)
     return number;
 }
 
-QList<PortInfo> systemPorts()
+QStringList sysfsTtyListing()
+{
+    return QDir(QString::fromLatin1(SysfsTtyPath))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// Touches no state of the program's own, so that it can run on another thread.
+QList<PortInfo> enumerateSystemPorts()
 {
     QList<PortInfo> ports;
-    if (systemPortsHiddenFlag())
-        return ports;
     const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &system : present) {
         PortInfo info;
@@ -76,6 +82,31 @@ QList<PortInfo> systemPorts()
         ports.append(info);
     }
     return ports;
+}
+
+struct AheadEnumeration
+{
+    QStringList ttys; // the sysfs listing just before the enumeration
+    QList<PortInfo> ports;
+};
+
+std::future<AheadEnumeration> &aheadEnumeration()
+{
+    static std::future<AheadEnumeration> enumeration;
+    return enumeration;
+}
+
+QList<PortInfo> systemPorts()
+{
+    if (aheadEnumeration().valid()) {
+        const AheadEnumeration ahead = aheadEnumeration().get();
+        // A tty that came or went since then is enumerated afresh below.
+        if (!systemPortsHiddenFlag() && ahead.ttys == sysfsTtyListing())
+            return ahead.ports;
+    }
+    if (systemPortsHiddenFlag())
+        return {};
+    return enumerateSystemPorts();
 }
 
 // Listed by path, and only while the path exists: the pty of a simulator that
@@ -209,11 +240,9 @@ void SerialEnumerator::Private::updatePolling()
 
 bool SerialEnumerator::Private::systemTtysChanged()
 {
-    const QDir folder(QString::fromLatin1(SysfsTtyPath));
-    if (!folder.exists())
+    if (!QFileInfo::exists(QString::fromLatin1(SysfsTtyPath)))
         return true;
-    const QStringList ttys =
-        folder.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList ttys = sysfsTtyListing();
     // A tty can show up here a moment before Qt's enumeration reports it (udev
     // rules still running), so a change is followed by one more enumeration.
     const bool changed = ttys != sysfsTtys || recheckSystem;
@@ -247,6 +276,18 @@ SerialEnumerator::~SerialEnumerator()
 {
     notifyingEnumerators().removeAll(this);
     delete d;
+}
+
+void SerialEnumerator::enumerateAhead()
+{
+    if (aheadEnumeration().valid())
+        return;
+    aheadEnumeration() = std::async(std::launch::async, [] {
+        AheadEnumeration ahead;
+        ahead.ttys = sysfsTtyListing();
+        ahead.ports = enumerateSystemPorts();
+        return ahead;
+    });
 }
 
 QList<PortInfo> SerialEnumerator::getPorts()

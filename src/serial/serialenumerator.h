@@ -18,6 +18,13 @@ public:
     explicit SerialEnumerator(QObject *parent = nullptr);
     ~SerialEnumerator() override;
 
+    // Starts enumerating the system's ports on a thread of its own, for the next
+    // enumeration of this process to take instead of waiting for its own. The system's
+    // enumeration is slow (libudev resolves every tty's sysfs path, 10 to 25 ms), and
+    // the program's start has other work to do meanwhile. If a tty has come or gone
+    // by the time the result is taken, the ports are enumerated afresh.
+    static void enumerateAhead();
+
     // Ports present now, COM2 before COM10, every other pair by plain string order.
     static QList<PortInfo> getPorts();
 
