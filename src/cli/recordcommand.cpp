@@ -167,20 +167,22 @@ int runRecord(const QStringList &arguments)
         return CannotStart;
     }
 
-    // A closed pipe shows as a failed write (EPIPE), which ends the run like Ctrl+C.
+    // A closed pipe shows as a failed write (EPIPE), which ends the run like Ctrl+C; a
+    // file over the size limit as one (EFBIG), which ends it like a full disk.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     const QString rowsName = outputPath.isEmpty() ? QStringLiteral("standard output") : outputPath;
     Recorder recorder(settings, &rows, rowsName, parser.isSet(options.text) ? &text : nullptr);
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &recorder,
+                     [&recorder] { recorder.finish(Done); });
+    QObject::connect(&recorder, &Recorder::finished, qApp, &QCoreApplication::exit,
+                     Qt::QueuedConnection);
     if (!recorder.start()) {
         rows.close();
         if (newFile)
             rows.remove();
         return CannotStart;
     }
-    TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::received, &recorder,
-                     [&recorder] { recorder.finish(Done); });
-    QObject::connect(&recorder, &Recorder::finished, qApp, &QCoreApplication::exit,
-                     Qt::QueuedConnection);
     return QCoreApplication::exec();
 }

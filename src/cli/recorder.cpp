@@ -99,9 +99,9 @@ bool Recorder::start()
         });
         enumerator->setUpNotifications();
     }
-    if (flushEachRow)
-        flushRows();
-    else
+    // The header at once: a file that gets no row still says what it is.
+    flushRows();
+    if (!flushEachRow)
         flushTimer->start();
     if (Console::isTerminal())
         statusTimer->start();
