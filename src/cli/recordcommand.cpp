@@ -161,9 +161,16 @@ int runRecord(const QStringList &arguments)
             return CannotStart;
     }
     QFile text(parser.value(options.text));
-    if (parser.isSet(options.text) && !openOutput(text, QIODevice::WriteOnly | QIODevice::Append)) {
+    const bool newTextFile = parser.isSet(options.text) && !text.exists();
+    // What a run that never started has created goes again.
+    auto removeNewFiles = [&] {
         if (newFile)
             rows.remove();
+        if (newTextFile)
+            text.remove();
+    };
+    if (parser.isSet(options.text) && !openOutput(text, QIODevice::WriteOnly | QIODevice::Append)) {
+        removeNewFiles();
         return CannotStart;
     }
 
@@ -180,8 +187,8 @@ int runRecord(const QStringList &arguments)
                      Qt::QueuedConnection);
     if (!recorder.start()) {
         rows.close();
-        if (newFile)
-            rows.remove();
+        text.close();
+        removeNewFiles();
         return CannotStart;
     }
     return QCoreApplication::exec();

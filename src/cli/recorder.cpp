@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <unistd.h>
 
 namespace {
 // A killed recorder loses at most this much of its rows.
@@ -103,7 +104,10 @@ bool Recorder::start()
     flushRows();
     if (!flushEachRow)
         flushTimer->start();
-    if (Console::isTerminal())
+    // Rows on the same terminal would run into the status line; they show the
+    // progress themselves there.
+    const bool rowsOnTerminal = rows->handle() >= 0 && isatty(rows->handle());
+    if (Console::isTerminal() && !rowsOnTerminal)
         statusTimer->start();
     if (settings.durationMs > 0)
         durationTimer->start(int(std::min<qint64>(settings.durationMs, INT_MAX)));
@@ -177,24 +181,31 @@ void Recorder::showStatus()
     if (t.cellCount > 0) {
         const auto first = t.cellMillivolts.begin();
         const auto range = std::minmax_element(first, first + t.cellCount);
-        cells = QStringLiteral(" | cells %1-%2 mV, spread %3 mV")
+        cells = QStringLiteral(" | cells %1-%2 mV spread %3")
                     .arg(*range.first)
                     .arg(*range.second)
                     .arg(*range.second - *range.first);
-        if (links.size() > 1)
-            cells += QStringLiteral(" (%1)").arg(lastRecord.port);
     }
+    const QString lastPort = links.size() > 1 && !cells.isEmpty()
+                                 ? QStringLiteral(" (%1)").arg(lastRecord.port)
+                                 : QString();
+    const QString totals = QStringLiteral("%1 ports: %2 ok %3 bad")
+                               .arg(links.size())
+                               .arg(total.frames)
+                               .arg(total.rejected);
     const QString head = clock(running.elapsed()) + QStringLiteral(" | ");
-    const QString tail = QStringLiteral(" | %1 text lines").arg(total.textLines) + cells;
-    QString line = head + ports.join(QStringLiteral(", ")) + tail;
-    if (line.size() >= Console::terminalColumns())
-        line = head +
-               QStringLiteral("%1 ports %2 ok %3 bad")
-                   .arg(links.size())
-                   .arg(total.frames)
-                   .arg(total.rejected) +
-               tail;
-    Console::showStatus(line.left(Console::terminalColumns() - 1));
+    const QString text = QStringLiteral(" | text %1").arg(total.textLines);
+    // Each port on its own where the terminal is wide enough, else the sums.
+    const int width = Console::terminalColumns() - 1;
+    QString line;
+    for (const QString &candidate :
+         {head + ports.join(QStringLiteral(", ")) + text + cells + lastPort,
+          head + totals + text + cells + lastPort, head + totals + text + cells}) {
+        line = candidate;
+        if (line.size() <= width)
+            break;
+    }
+    Console::showStatus(line.left(width));
 }
 
 QString Recorder::summary() const

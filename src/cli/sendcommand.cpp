@@ -165,7 +165,10 @@ int runSend(const QStringList &arguments)
     if (ask) {
         const QString shownDate =
             date.isValid() ? date.toString(Qt::ISODate) : QStringLiteral("today's date");
-        if (!terminal.confirm(QString::fromUtf8(command->question).arg(target.name, shownDate))) {
+        QString question = QString::fromUtf8(command->question).arg(target.name);
+        if (setDate)
+            question = question.arg(shownDate);
+        if (!terminal.confirm(question)) {
             Console::error(QStringLiteral("nothing sent"));
             return Done;
         }

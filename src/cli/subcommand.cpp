@@ -8,9 +8,10 @@
 const char ExitStatusHelp[] =
     "Exit status:\n"
     "  0  done\n"
-    "  1  the link failed during the run: a port lost with --no-reconnect, a full disk\n"
-    "  2  usage: unknown command or option, a bad value, a date that does not exist,\n"
-    "     a malformed file\n"
+    "  1  the link failed during the run: a port lost with --no-reconnect, a full\n"
+    "     disk, a frame the port did not take\n"
+    "  2  usage: unknown command or option, a bad value (a rate of 0, a date that does\n"
+    "     not exist), a question with no terminal to ask it on\n"
     "  3  cannot start: no such port, port busy or not permitted, file not writable\n";
 
 std::optional<int> parseSubcommand(QCommandLineParser &parser, const QStringList &arguments,
