@@ -103,20 +103,27 @@ private slots:
     {
         QTest::addColumn<int>("layout");
         QTest::addColumn<QString>("file");
-        QTest::newRow("type 1, csv") << 1 << "one.csv";
-        QTest::newRow("type 1, jsonl") << 1 << "one.jsonl";
-        QTest::newRow("type 2, csv") << 2 << "two.csv";
-        QTest::newRow("type 2, jsonl") << 2 << "two.jsonl";
+        QTest::addColumn<bool>("poll");
+        QTest::newRow("type 1, csv, board answers polls") << 1 << "one.csv" << true;
+        QTest::newRow("type 1, jsonl") << 1 << "one.jsonl" << false;
+        QTest::newRow("type 2, csv") << 2 << "two.csv" << false;
+        QTest::newRow("type 2, jsonl, board answers polls") << 2 << "two.jsonl" << true;
     }
     void recordBothLayouts_readBack()
     {
         QFETCH(int, layout);
         QFETCH(QString, file);
+        QFETCH(bool, poll);
+        QStringList board{"--interval", "50", "--layout", QString::number(layout),
+                          "--model",    "5",  "--split"};
+        if (poll)
+            board << "--on-poll";
         QString port;
-        Process board = startBoard(
-            {"--interval", "50", "--layout", QString::number(layout), "--model", "5", "--split"},
-            &port);
-        Process cli = startCli({"record", port, "--count", "5", "-o", dir.filePath(file)});
+        Process sim = startBoard(board, &port);
+        QStringList record{"record", port, "--count", "5", "-o", dir.filePath(file)};
+        if (poll)
+            record << "--poll";
+        Process cli = startCli(record);
         QVERIFY(ends(cli, 10000));
         QCOMPARE(cli->exitCode(), 0);
         QString error;
@@ -132,9 +139,11 @@ private slots:
     void recordReplayRecord_sameRowsApartFromTimeAndPort()
     {
         QString port;
-        Process board = startBoard({"--interval", "40", "--noise", "0.3"}, &port);
-        Process first = startCli({"record", port, "--count", "12", "-o", path("first.csv")});
+        Process board = startBoard({"--interval", "40", "--noise", "0.3", "--seed", "2"}, &port);
+        Process first = startCli(
+            {"record", port, "--count", "12", "-o", path("first.csv"), "--text", path("text.log")});
         QVERIFY(ends(first, 10000));
+        QVERIFY(fileContents(path("text.log")).contains("Z " + port.toLocal8Bit() + ' '));
 
         Process replay = startBoard({"--replay", path("first.csv"), "--interval", "20"}, &port);
         Process second = startCli({"record", port, "--count", "12", "-o", path("second.jsonl")});
