@@ -116,14 +116,15 @@ bool Recorder::start()
 
 void Recorder::writeRow(const TelemetryRecord &record)
 {
-    if (settings.count > 0 && writer.rowsWritten() >= settings.count)
+    if (settings.count > 0 && rowsTaken >= settings.count)
         return;
     writer.write(record);
+    ++rowsTaken;
     lastRecord = record;
     if (flushEachRow && !done)
         flushRows();
     // Not from inside the port's own signal: the ports close on the way out.
-    if (settings.count > 0 && writer.rowsWritten() == settings.count)
+    if (settings.count > 0 && rowsTaken == settings.count)
         QMetaObject::invokeMethod(
             this, [this] { finish(Done); }, Qt::QueuedConnection);
 }

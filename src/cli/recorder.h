@@ -67,5 +67,6 @@ private:
     QTimer *durationTimer;
     QElapsedTimer running;
     TelemetryRecord lastRecord;
+    qint64 rowsTaken = 0;
     bool done = false;
 };
