@@ -89,6 +89,12 @@ bool Recorder::start()
             opened->close();
         return false;
     }
+    // The ports are open: now a named file's earlier contents go. Standard output is
+    // left as the shell opened it (">>" appends).
+    if (!rows->fileName().isEmpty() && !rows->isSequential()) {
+        rows->resize(0);
+        rows->seek(0);
+    }
     writer.writeHeader();
     running.start();
     if (settings.reconnect) {

@@ -31,8 +31,9 @@ class Recorder : public QObject
     Q_OBJECT
 
 public:
-    // rows and text are open; a null text output means standard error. The recorder
-    // flushes rows once a second to a file, at once to anything else.
+    // rows and text are open; a null text output means standard error. A file of
+    // rows is emptied once the ports are open; rows reach it once a second, and
+    // anything else (a pipe, a terminal) at once.
     Recorder(const RecordSettings &settings, QFile *rows, const QString &rowsName, QFile *text,
              QObject *parent = nullptr);
     ~Recorder() override;
