@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages keldro needs and that are missing (run as root).
 #   tools/packages.sh        what building and running the tool needs
-#   tools/packages.sh test   that, plus what the tests, the fuzzer and the benchmarks need
+#   tools/packages.sh test   that, plus what the tests, the fuzzer, the benchmarks, the
+#                            Qt 6 build and the package checks need
 set -euo pipefail
 packages=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev libudev-dev
           fonts-dejavu-core fonts-inconsolata)
 if [ "${1:-}" = test ]; then
-    packages+=(clang libclang-rt-dev libbenchmark-dev)
+    packages+=(clang libclang-rt-dev libbenchmark-dev qt6-base-dev qt6-serialport-dev
+               lintian desktop-file-utils appstream)
 fi
 missing=()
 for p in "${packages[@]}"; do
