@@ -51,6 +51,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    // The port list's slowest part runs beside the start of the application object.
     SerialEnumerator::enumerateAhead();
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     // Qt 6 scales to the screen by itself; Qt 5 has to be told before the application
@@ -58,6 +59,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
 #endif
+    // Wayland compositors find the window's icon and name through its desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.keldro.Keldro"));
     QApplication app(argc, argv);
     for (const QString &path : virtualPortsFromCommandLine(app))
         SerialEnumerator::addVirtualPort(path);
