@@ -1,10 +1,13 @@
-#include "window/widget.h"
-#include "serial/serialport.h"
 #include "protocol/displaytext.h"
 #include "protocol/telemetryframe.h"
-#include "window/telemetryview.h"
+#include "protocol/telemetryrecord.h"
+#include "serial/serialport.h"
 #include "ui_widget.h"
+#include "window/telemetryview.h"
+#include "window/valuefieldmarks.h"
+#include "window/widget.h"
 
+#include <QDateTime>
 #include <QDebug>
 
 void Widget::on_ReadyRead()
@@ -23,6 +26,8 @@ void Widget::on_ReadyRead()
         break;
     case ChunkVerdict::Frame:
         showTelemetry(*ui, renderTelemetry(result.telemetry));
+        emit frameAccepted(TelemetryRecord{QDateTime::currentMSecsSinceEpoch(),
+                                           serialPort->portName(), result.telemetry});
         break;
     }
 }
@@ -48,4 +53,5 @@ void Widget::on_ReceiveClearClicked()
     };
     for (QTextBrowser *field : fields)
         field->clear();
+    marks->cleared();
 }

@@ -1,0 +1,144 @@
+#include "window/valuefieldmarks.h"
+
+#include "protocol/displaytext.h"
+#include "ui_widget.h"
+
+#include <QTimer>
+
+namespace {
+
+constexpr int CellFields = Telemetry::MaxCells;
+
+// Darker than the pure colours, so that the digits stay readable on white.
+const QColor LowestColour(0, 70, 230);
+const QColor HighestColour(210, 0, 0);
+
+QPalette textColour(const QColor &colour)
+{
+    QPalette palette;
+    palette.setColor(QPalette::Text, colour);
+    return palette;
+}
+
+} // namespace
+
+ValueFieldMarks::ValueFieldMarks(Ui::Widget &ui, QObject *parent)
+    : QObject(parent), ui(ui), staleTimer(new QTimer(this))
+{
+    fields = {
+        ui.textBrowser_cell1,       ui.textBrowser_cell2,        ui.textBrowser_cell3,
+        ui.textBrowser_cell4,       ui.textBrowser_cell5,        ui.textBrowser_cell6,
+        ui.textBrowser_cell7,       ui.textBrowser_cell8,        ui.textBrowser_cell9,
+        ui.textBrowser_cell10,      ui.textBrowser_cell11,       ui.textBrowser_cell12,
+        ui.textBrowser_cell13,      ui.textBrowser_cell14,       ui.textBrowser_cell15,
+        ui.textBrowser_bat,         ui.textBrowser_pack_voltage, ui.textBrowser_current,
+        ui.textBrowser_SOC,         ui.textBrowser_BQ_NTC1,      ui.textBrowser_BQ_NTC2,
+        ui.textBrowser_BQ_NTC3,     ui.textBrowser_cycle,        ui.textBrowser_MCU_NTC1,
+        ui.textBrowser_MCU_NTC2,    ui.textBrowser_sys_status,   ui.textBrowser_bq_status,
+        ui.textBrowser_bms_status,  ui.textBrowser_version,      ui.textBrowser_OCD,
+        ui.textBrowser_OVB,         ui.textBrowser_SCD,          ui.textBrowser_OVD,
+        ui.textBrowser_UV,          ui.textBrowser_LOW_TEMP,     ui.textBrowser_HIGH_TEMP,
+        ui.textBrowser_manufacture,
+    };
+    marks.fill(Mark::Normal, fields.size());
+
+    // A palette that sets nothing gives a field back the window's own colours.
+    palettes[int(Mark::Normal)] = QPalette();
+    // The style's colour for text that cannot be used now: grey on a light
+    // theme, and still legible on a dark one.
+    palettes[int(Mark::Stale)] =
+        textColour(ui.textBrowser_cell1->palette().color(QPalette::Disabled, QPalette::Text));
+    palettes[int(Mark::Lowest)] = textColour(LowestColour);
+    palettes[int(Mark::Highest)] = textColour(HighestColour);
+
+    staleTimer->setSingleShot(true);
+    staleTimer->setInterval(StaleAfterMs);
+    connect(staleTimer, &QTimer::timeout, this, [this] { setStale(true); });
+
+    // The window opens with the link closed.
+    for (int i = 0; i < fields.size(); ++i)
+        mark(i, Mark::Stale);
+}
+
+void ValueFieldMarks::frameShown(const Telemetry &telemetry)
+{
+    staleTimer->start();
+    const CellBalance balance = cellBalance(telemetry);
+    const bool balanceChanged = balance.lowestCell != shownBalance.lowestCell ||
+                                balance.highestCell != shownBalance.highestCell ||
+                                balance.spreadMillivolts() != shownBalance.spreadMillivolts();
+    const bool valuesChanged = balance.lowestMillivolts != shownBalance.lowestMillivolts ||
+                               balance.highestMillivolts != shownBalance.highestMillivolts;
+    shownBalance = balance;
+    if (stale || balanceChanged)
+        setStale(false);
+    if (balanceChanged || valuesChanged) {
+        toolTip = balanceText();
+        for (int cell = 0; cell < CellFields; ++cell)
+            fields[cell]->setToolTip(toolTip);
+    }
+}
+
+void ValueFieldMarks::linkClosed()
+{
+    staleTimer->stop();
+    setStale(true);
+}
+
+void ValueFieldMarks::cleared()
+{
+    shownBalance = CellBalance();
+    toolTip.clear();
+    for (int cell = 0; cell < CellFields; ++cell)
+        fields[cell]->setToolTip(QString());
+    setStale(stale);
+}
+
+QString ValueFieldMarks::balanceText() const
+{
+    if (!shownBalance.isValid())
+        return QString();
+    QLabel *const labels[CellFields] = {
+        ui.label_cell1,  ui.label_cell2,  ui.label_cell3,  ui.label_cell4,  ui.label_cell5,
+        ui.label_cell6,  ui.label_cell7,  ui.label_cell8,  ui.label_cell9,  ui.label_cell10,
+        ui.label_cell11, ui.label_cell12, ui.label_cell13, ui.label_cell14, ui.label_cell15,
+    };
+    const QString mV = QStringLiteral(" mV");
+    return tr("Lowest: %1 %2")
+               .arg(labels[shownBalance.lowestCell]->text(),
+                    DisplayText::unsignedDecimal(shownBalance.lowestMillivolts)) +
+           mV + QLatin1Char('\n') +
+           tr("Highest: %1 %2")
+               .arg(labels[shownBalance.highestCell]->text(),
+                    DisplayText::unsignedDecimal(shownBalance.highestMillivolts)) +
+           mV + QLatin1Char('\n') +
+           tr("Spread: %1")
+               .arg(DisplayText::unsignedDecimal(quint32(shownBalance.spreadMillivolts()))) +
+           mV;
+}
+
+void ValueFieldMarks::setStale(bool isStale)
+{
+    stale = isStale;
+    for (int i = 0; i < fields.size(); ++i)
+        mark(i, stale ? Mark::Stale : i < CellFields ? cellMark(i) : Mark::Normal);
+}
+
+ValueFieldMarks::Mark ValueFieldMarks::cellMark(int cell) const
+{
+    if (!shownBalance.isValid() || shownBalance.spreadMillivolts() < BalanceMarkMillivolts)
+        return Mark::Normal;
+    if (cell == shownBalance.lowestCell)
+        return Mark::Lowest;
+    if (cell == shownBalance.highestCell)
+        return Mark::Highest;
+    return Mark::Normal;
+}
+
+void ValueFieldMarks::mark(int field, Mark mark)
+{
+    if (marks[field] == mark)
+        return;
+    marks[field] = mark;
+    fields[field]->setPalette(palettes[int(mark)]);
+}
