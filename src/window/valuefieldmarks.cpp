@@ -9,10 +9,6 @@ namespace {
 
 constexpr int CellFields = Telemetry::MaxCells;
 
-// Darker than the pure colours, so that the digits stay readable on white.
-const QColor LowestColour(0, 70, 230);
-const QColor HighestColour(210, 0, 0);
-
 QPalette textColour(const QColor &colour)
 {
     QPalette palette;
@@ -44,12 +40,9 @@ ValueFieldMarks::ValueFieldMarks(Ui::Widget &ui, QObject *parent)
 
     // A palette that sets nothing gives a field back the window's own colours.
     palettes[int(Mark::Normal)] = QPalette();
-    // The style's colour for text that cannot be used now: grey on a light
-    // theme, and still legible on a dark one.
-    palettes[int(Mark::Stale)] =
-        textColour(ui.textBrowser_cell1->palette().color(QPalette::Disabled, QPalette::Text));
-    palettes[int(Mark::Lowest)] = textColour(LowestColour);
-    palettes[int(Mark::Highest)] = textColour(HighestColour);
+    palettes[int(Mark::Stale)] = textColour(staleColour());
+    palettes[int(Mark::Lowest)] = textColour(lowestColour());
+    palettes[int(Mark::Highest)] = textColour(highestColour());
 
     staleTimer->setSingleShot(true);
     staleTimer->setInterval(StaleAfterMs);
@@ -58,6 +51,24 @@ ValueFieldMarks::ValueFieldMarks(Ui::Widget &ui, QObject *parent)
     // The window opens with the link closed.
     for (int i = 0; i < fields.size(); ++i)
         mark(i, Mark::Stale);
+}
+
+// The grey of old values stays legible on light and on dark themes alike: the
+// technician still reads them, only knowing they are not live.
+QColor ValueFieldMarks::staleColour()
+{
+    return QColor(128, 128, 128);
+}
+
+// Darker than the pure colours, so that the digits stay readable on white.
+QColor ValueFieldMarks::lowestColour()
+{
+    return QColor(0, 70, 230);
+}
+
+QColor ValueFieldMarks::highestColour()
+{
+    return QColor(210, 0, 0);
 }
 
 void ValueFieldMarks::frameShown(const Telemetry &telemetry)

@@ -32,6 +32,10 @@ public:
 
     ValueFieldMarks(Ui::Widget &ui, QObject *parent = nullptr);
 
+    static QColor staleColour();
+    static QColor lowestColour();
+    static QColor highestColour();
+
     // A good frame has just been shown.
     void frameShown(const Telemetry &telemetry);
     void linkClosed();

@@ -185,22 +185,22 @@ void WindowMenu::frameAccepted(const TelemetryRecord &record)
 {
     // Made with the first frame, not at the first look, so that it holds the
     // whole session.
-    if (!liveTrends) {
-        liveTrends = new TrendsWindow(window);
-        if (liveTrends->windowTitle().isEmpty())
-            liveTrends->setWindowTitle(tr("keldro trends"));
-    }
-    liveTrends->addRecord(record);
+    liveTrendsWindow()->addRecord(record);
 }
 
-void WindowMenu::showTrends()
+TrendsWindow *WindowMenu::liveTrendsWindow()
 {
     if (!liveTrends) {
         liveTrends = new TrendsWindow(window);
         if (liveTrends->windowTitle().isEmpty())
             liveTrends->setWindowTitle(tr("keldro trends"));
     }
-    liveTrends->show();
+    return liveTrends;
+}
+
+void WindowMenu::showTrends()
+{
+    liveTrendsWindow()->show();
     liveTrends->raise();
     liveTrends->activateWindow();
 }

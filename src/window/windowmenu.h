@@ -55,6 +55,7 @@ private:
     void toggleRecording();
     void recordingStopped();
     void recordingFailed(const QString &reason);
+    TrendsWindow *liveTrendsWindow();
     void showTrends();
     void chooseRecording();
     void saveReceiveLog();
