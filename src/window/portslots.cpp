@@ -61,6 +61,8 @@ bool Widget::openLink()
         return false;
     }
     ui->plainTextEdit->appendPlainText(QStringLiteral("OPEN ") + name + QStringLiteral(" OK..."));
+    // Nothing of an earlier link may join what this one receives.
+    receiveStream.reset();
     setLinkControlsOpen();
     return true;
 }

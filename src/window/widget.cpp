@@ -81,6 +81,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     connect(serialPort, &SerialPort::deviceLost, this, &Widget::linkLost);
     connect(ui->comboBox_Port, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [this] { showCurrentPortToolTip(ui->comboBox_Port); });
+    connect(serialPort, &SerialPort::lineSilent, this,
+            [this] { takeStreamItems(receiveStream.endOfBurst()); });
 
     setWindowTitle(tr("KELDRO V") + tr("1.6.1") + tr("  zivO"));
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/framestream.h"
+
 #include <QWidget>
 
 class LinkReopener;
@@ -34,7 +36,7 @@ public:
     WindowMenu *windowMenu() const { return menu; }
 
 signals:
-    // Right after a good frame has been shown.
+    // A good frame has just been shown, stamped with the time it arrived.
     void frameAccepted(const TelemetryRecord &record);
 
 protected:
@@ -62,6 +64,7 @@ private:
     void linkLost();
     void sendFrame(const uchar *frame, int size);
     bool askOperator(const QString &question);
+    void takeStreamItems(const QVector<StreamItem> &items);
 
     SerialPort *serialPort;
     SerialEnumerator *portEnumerator;
@@ -71,4 +74,6 @@ private:
     WindowRecorder *recorder;
     LinkReopener *reopener;
     WindowMenu *menu;
+    // What the board sent and has not yet made a whole frame or line of text.
+    FrameStream receiveStream;
 };
