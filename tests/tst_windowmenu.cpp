@@ -1,6 +1,9 @@
 // What the main window offers beyond its form: the context menu and its shortcuts,
 // stale and balance marks on the values, copying and saving what it shows, and
 // reopening a port that comes back. A pseudo-terminal stands in for the board.
+#include "protocol/recordreader.h"
+#include "protocol/recordwriter.h"
+#include "protocol/telemetryframe.h"
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
@@ -11,8 +14,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -213,6 +218,78 @@ private slots:
         for (const QString &part : {QStringLiteral("keldro 1.6.1"), QString::fromLatin1(qVersion()),
                                     QStringLiteral("GPL-3.0-or-later")})
             QVERIFY2(text.contains(part), qPrintable(part));
+    }
+
+    void recording_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("CSV") << "frames.csv";
+        QTest::newRow("JSON Lines") << "frames.jsonl";
+    }
+    void recording()
+    {
+        QFETCH(QString, name);
+        const QString path = dir.filePath(name);
+        const QString title = window->windowTitle();
+        openLink();
+        const qint64 before = QDateTime::currentMSecsSinceEpoch();
+        answerNext<QFileDialog>([path](QFileDialog *dialog) { chooseFile(dialog, path); });
+        QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+        QCOMPARE(window->windowTitle(), title + " — recording " + name);
+        const QByteArray frames[] = {WorkedExamples::type2Frame, WorkedExamples::type1Frame};
+        sendFrame(frames[0], "3600");
+        sendFrame(frames[1], "3700");
+        // The offscreen platform gives the focus back to no window after a dialog.
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+        QCOMPARE(window->windowTitle(), title);
+
+        // The rows are the library's rows for what the window received.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray written = file.readAll();
+        QBuffer in;
+        in.setData(written);
+        in.open(QIODevice::ReadOnly);
+        RecordReader reader(&in);
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        RecordWriter writer(&out, *recordFormatForPath(path));
+        writer.writeHeader();
+        TelemetryRecord record;
+        for (const QByteArray &frame : frames) {
+            QVERIFY2(reader.next(&record), qPrintable(reader.errorString()));
+            QCOMPARE(record.port, board->slavePath());
+            QVERIFY(record.timeMs >= before &&
+                    record.timeMs <= QDateTime::currentMSecsSinceEpoch());
+            record.telemetry = judgeChunk(frame).telemetry;
+            writer.write(record);
+        }
+        QVERIFY(!reader.next(&record) && !reader.hasError());
+        QVERIFY(writer.flush());
+        QCOMPARE(written, out.data());
+    }
+
+    void recordingThatCannotBeWrittenStops()
+    {
+        // JSON Lines has no header: the first row is the first write to fail.
+        const QString path = dir.filePath("full.jsonl");
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
+        const QString title = window->windowTitle();
+        openLink();
+        QVERIFY(window->windowMenu()->startRecording(path));
+        QString reason;
+        answerNext<QMessageBox>([&reason](QMessageBox *box) {
+            reason = box->text();
+            box->accept();
+        });
+        sendFrame(WorkedExamples::type2Frame, "3600");
+        QTRY_VERIFY_WITH_TIMEOUT(!reason.isEmpty(), 3000);
+        QVERIFY2(reason.contains(path) && reason.contains("No space left on device"),
+                 qPrintable(reason));
+        QCOMPARE(window->windowTitle(), title);
+        QVERIFY(entry("Record to file…"));
     }
 
     void reopenWhenThePortReturns_data()

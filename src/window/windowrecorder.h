@@ -4,6 +4,7 @@
 #include <QString>
 #include <memory>
 
+class QTimer;
 struct TelemetryRecord;
 
 // Writes the frames the window accepts to a recording file, in the format of
@@ -23,6 +24,8 @@ public:
     QString path() const;
 
     void addRecord(const TelemetryRecord &record);
+    // Hands the rows gathered so far to the file (done once a second).
+    void flush();
 
 signals:
     // A row could not be written: recording has stopped; the rows before it stay.
@@ -31,4 +34,5 @@ signals:
 private:
     class Private;
     std::unique_ptr<Private> d;
+    QTimer *flushTimer;
 };
