@@ -26,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <functional>
 #include <memory>
 
@@ -166,8 +167,10 @@ private slots:
         QCOMPARE(textColour("textBrowser_cell15"), ValueFieldMarks::highestColour());
         QCOMPARE(textColour("textBrowser_cell8"), normal);
         QCOMPARE(textColour("textBrowser_SOC"), normal);
-        QCOMPARE(child("textBrowser_cell8")->toolTip(),
-                 "Lowest: Cell1 3600 mV\nHighest: Cell15 3614 mV\nSpread: 14 mV");
+        QWidget *digits = child<QTextBrowser>("textBrowser_cell8")->viewport();
+        QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), digits->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(digits, &hover);
+        QCOMPARE(QToolTip::text(), "Lowest: Cell1 3600 mV\nHighest: Cell15 3614 mV\nSpread: 14 mV");
 
         QTest::qWait(ValueFieldMarks::StaleAfterMs - 500);
         QCOMPARE(textColour("textBrowser_SOC"), normal);

@@ -3,7 +3,9 @@
 #include "protocol/displaytext.h"
 #include "ui_widget.h"
 
+#include <QHelpEvent>
 #include <QTimer>
+#include <QToolTip>
 
 namespace {
 
@@ -45,8 +47,10 @@ ValueFieldMarks::ValueFieldMarks(Ui::Widget &ui, QObject *parent)
     palettes[int(Mark::Highest)] = textColour(highestColour());
 
     staleTimer->setSingleShot(true);
-    staleTimer->setInterval(StaleAfterMs);
-    connect(staleTimer, &QTimer::timeout, this, [this] { setStale(true); });
+    connect(staleTimer, &QTimer::timeout, this, &ValueFieldMarks::staleTimeout);
+    // A hover over a cell's digits reaches the field through its viewport.
+    for (int cell = 0; cell < CellFields; ++cell)
+        fields[cell]->installEventFilter(this);
 
     // The window opens with the link closed.
     for (int i = 0; i < fields.size(); ++i)
@@ -73,21 +77,27 @@ QColor ValueFieldMarks::highestColour()
 
 void ValueFieldMarks::frameShown(const Telemetry &telemetry)
 {
-    staleTimer->start();
+    // Ten frames a second for hours: a clock reading here, and the timer is only
+    // started again when it runs out (see staleTimeout).
+    sinceLastFrame.start();
+    if (!staleTimer->isActive())
+        staleTimer->start(StaleAfterMs);
     const CellBalance balance = cellBalance(telemetry);
-    const bool balanceChanged = balance.lowestCell != shownBalance.lowestCell ||
-                                balance.highestCell != shownBalance.highestCell ||
-                                balance.spreadMillivolts() != shownBalance.spreadMillivolts();
-    const bool valuesChanged = balance.lowestMillivolts != shownBalance.lowestMillivolts ||
-                               balance.highestMillivolts != shownBalance.highestMillivolts;
+    const bool marksMove = balance.lowestCell != shownBalance.lowestCell ||
+                           balance.highestCell != shownBalance.highestCell ||
+                           balance.spreadMillivolts() != shownBalance.spreadMillivolts();
     shownBalance = balance;
-    if (stale || balanceChanged)
+    if (stale || marksMove)
         setStale(false);
-    if (balanceChanged || valuesChanged) {
-        toolTip = balanceText();
-        for (int cell = 0; cell < CellFields; ++cell)
-            fields[cell]->setToolTip(toolTip);
-    }
+}
+
+void ValueFieldMarks::staleTimeout()
+{
+    const qint64 left = StaleAfterMs - sinceLastFrame.elapsed();
+    if (left > 0)
+        staleTimer->start(int(left));
+    else
+        setStale(true);
 }
 
 void ValueFieldMarks::linkClosed()
@@ -99,10 +109,21 @@ void ValueFieldMarks::linkClosed()
 void ValueFieldMarks::cleared()
 {
     shownBalance = CellBalance();
-    toolTip.clear();
-    for (int cell = 0; cell < CellFields; ++cell)
-        fields[cell]->setToolTip(QString());
     setStale(stale);
+}
+
+// The tooltip is made when it is asked for, not for each frame.
+bool ValueFieldMarks::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return false;
+    auto *help = static_cast<QHelpEvent *>(event);
+    const QString text = balanceText();
+    if (text.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), text, qobject_cast<QWidget *>(watched));
+    return true;
 }
 
 QString ValueFieldMarks::balanceText() const

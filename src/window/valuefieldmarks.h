@@ -2,6 +2,7 @@
 
 #include "protocol/cellbalance.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPalette>
 #include <QVector>
@@ -44,12 +45,17 @@ public:
 
     bool isStale() const { return stale; }
     CellBalance balance() const { return shownBalance; }
-    // "Lowest: Cell3 3601 mV", "Highest: ...", "Spread: 13 mV", one per line.
+    // "Lowest: Cell3 3601 mV", "Highest: ...", "Spread: 13 mV", one per line; the
+    // cell fields' tooltip.
     QString balanceText() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     enum class Mark { Normal, Stale, Lowest, Highest };
 
+    void staleTimeout();
     void setStale(bool isStale);
     void mark(int field, Mark mark);
     Mark cellMark(int cell) const;
@@ -59,7 +65,7 @@ private:
     QVector<Mark> marks;
     std::array<QPalette, 4> palettes;
     QTimer *staleTimer;
+    QElapsedTimer sinceLastFrame;
     bool stale = true;
     CellBalance shownBalance;
-    QString toolTip;
 };
