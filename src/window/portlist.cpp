@@ -29,12 +29,20 @@ QString portToolTip(const PortInfo &port)
 
 void fitPopupWidth(QComboBox *box)
 {
+    // The item view's own size hint is no help here: in styles that draw the list
+    // as a menu (Fusion) it ignores the text. The texts' advance plus the item
+    // margins a style draws is the room an entry needs.
+    constexpr int ItemMargins = 16;
     QAbstractItemView *view = box->view();
-    int width = view->sizeHintForColumn(0) + 2 * view->frameWidth();
+    const QFontMetrics metrics(view->font());
+    int widest = 0;
+    for (int i = 0; i < box->count(); ++i)
+        widest = qMax(widest, metrics.horizontalAdvance(box->itemText(i)));
+    int width = widest + ItemMargins + 2 * view->frameWidth();
     if (box->count() > box->maxVisibleItems())
         width += view->verticalScrollBar()->sizeHint().width();
     // The popup is never narrower than the box itself.
-    view->setMinimumWidth(qMax(0, width));
+    view->setMinimumWidth(width);
 }
 
 } // namespace
