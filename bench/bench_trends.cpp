@@ -1,0 +1,183 @@
+// Figures of the trends window: how long a one-hour recording at 10 frames/s takes
+// to open and draw, and what the window costs while it follows a live board.
+//
+//   QT_QPA_PLATFORM=offscreen build/bench_trends open [runs]
+//   QT_QPA_PLATFORM=offscreen build/bench_trends live [seconds]
+//   build/bench_trends charge FILE.png
+// open: load plus first replot, the median of runs (5 by default).
+// live: CPU time of a 10 frames/s feed with the window showing the last 60 minutes
+// (an hour of history already in it), against the same feed without the window;
+// 60 seconds each by default.
+// charge: draws the simulated hour-long charge at 10 frames/s and saves the window
+// as FILE.png (the README's picture; run it under xvfb-run for the desktop's fonts).
+#include "packmodel.h"
+#include "protocol/telemetryrecord.h"
+#include "window/customplot.h"
+#include "window/trendswindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+constexpr int FrameIntervalMs = 100;
+constexpr int FramesPerHour = 3600 * 1000 / FrameIntervalMs;
+
+double cpuSeconds()
+{
+    rusage r{};
+    getrusage(RUSAGE_SELF, &r);
+    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+// A 15-cell pack on a charger, from 20 % upwards, one frame every 100 ms.
+class SimulatedCharge
+{
+public:
+    SimulatedCharge() : model(settings())
+    {
+        record.port = QStringLiteral("ttyUSB0");
+        record.timeMs = QDateTime::currentMSecsSinceEpoch() - qint64(FramesPerHour) * 100;
+    }
+
+    const TelemetryRecord &next()
+    {
+        model.advance(FrameIntervalMs);
+        record.timeMs += FrameIntervalMs;
+        record.telemetry = model.telemetry();
+        return record;
+    }
+
+private:
+    static PackSettings settings()
+    {
+        PackSettings s;
+        s.charger = true;
+        s.startSoc = 20;
+        return s;
+    }
+
+    PackModel model;
+    TelemetryRecord record;
+};
+
+QVector<TelemetryRecord> oneHour(SimulatedCharge &charge)
+{
+    QVector<TelemetryRecord> records;
+    records.reserve(FramesPerHour);
+    for (int i = 0; i < FramesPerHour; ++i)
+        records.push_back(charge.next());
+    return records;
+}
+
+void click(TrendsWindow &window, const char *name)
+{
+    window.findChild<QAbstractButton *>(QLatin1String(name))->click();
+}
+
+int benchOpen(int runs)
+{
+    SimulatedCharge charge;
+    const QVector<TelemetryRecord> records = oneHour(charge);
+    std::vector<double> ms;
+    for (int run = 0; run < runs; ++run) {
+        TrendsWindow window;
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window))
+            return 1;
+        QElapsedTimer clock;
+        clock.start();
+        window.addRecords(records);
+        click(window, "spanAll");
+        window.plot()->replot(QCustomPlot::rpImmediateRefresh);
+        ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("open: %d frames, 15 cells, load + first replot: median %.1f ms "
+                "(min %.1f, max %.1f, %d runs)\n",
+                FramesPerHour, ms[ms.size() / 2], ms.front(), ms.back(), runs);
+    return 0;
+}
+
+// CPU seconds that a 10 frames/s feed uses over this many seconds of wall time.
+double feedCpu(int seconds, TrendsWindow *window, SimulatedCharge &charge)
+{
+    QTimer feed;
+    feed.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&feed, &QTimer::timeout, [&] {
+        const TelemetryRecord &record = charge.next();
+        if (window)
+            window->addRecord(record);
+    });
+    const double before = cpuSeconds();
+    feed.start(FrameIntervalMs);
+    QTest::qWait(seconds * 1000);
+    feed.stop();
+    return cpuSeconds() - before;
+}
+
+int benchLive(int seconds)
+{
+    SimulatedCharge idle;
+    const double without = feedCpu(seconds, nullptr, idle);
+
+    SimulatedCharge charge;
+    TrendsWindow window;
+    window.addRecords(oneHour(charge));
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return 1;
+    click(window, "span60");
+    QTest::qWait(2000);
+    const double with = feedCpu(seconds, &window, charge);
+
+    std::printf("live: 10 frames/s for %d s, window showing the last 60 minutes of %d frames\n"
+                "  without the window: %.2f %% of a core\n"
+                "  with the window:    %.2f %% of a core\n"
+                "  the window costs:   %.2f %% of a core\n",
+                seconds, FramesPerHour, 100 * without / seconds, 100 * with / seconds,
+                100 * (with - without) / seconds);
+    return 0;
+}
+
+int charge(const QString &png)
+{
+    TrendsWindow window;
+    SimulatedCharge charge;
+    window.addRecords(oneHour(charge));
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return 1;
+    click(window, "spanAll");
+    QTest::qWait(500);
+    if (!window.grab().save(png)) {
+        std::fprintf(stderr, "bench_trends: cannot write %s\n", qPrintable(png));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    const QString part = args.value(0);
+    if (part == QLatin1String("open"))
+        return benchOpen(std::max(1, args.value(1, QStringLiteral("5")).toInt()));
+    if (part == QLatin1String("live"))
+        return benchLive(std::max(1, args.value(1, QStringLiteral("60")).toInt()));
+    if (part == QLatin1String("charge") && args.size() == 2)
+        return charge(args[1]);
+    std::fprintf(stderr, "usage: bench_trends open [runs] | live [seconds] | charge FILE.png\n");
+    return 2;
+}
