@@ -3,21 +3,26 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/bench_trends open [runs]
 //   QT_QPA_PLATFORM=offscreen build/bench_trends live [seconds]
-//   build/bench_trends charge FILE.png
-// open: load plus first replot, the median of runs (5 by default).
+//   build/bench_trends charge FILE
+// open: openRecording plus the first replot of a CSV and a JSON Lines recording,
+// the median of runs (5 by default).
 // live: CPU time of a 10 frames/s feed with the window showing the last 60 minutes
 // (an hour of history already in it), against the same feed without the window;
 // 60 seconds each by default.
-// charge: draws the simulated hour-long charge at 10 frames/s and saves the window
-// as FILE.png (the README's picture; run it under xvfb-run for the desktop's fonts).
+// charge: a simulated hour-long charge at 10 frames/s, written as a recording
+// (FILE.csv, FILE.jsonl) or drawn and saved as a picture of the window (FILE.png).
 #include "packmodel.h"
-#include "protocol/telemetryrecord.h"
+#include "protocol/recordreader.h"
+#include "protocol/recordwriter.h"
 #include "window/customplot.h"
 #include "window/trendswindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -83,27 +88,66 @@ void click(TrendsWindow &window, const char *name)
     window.findChild<QAbstractButton *>(QLatin1String(name))->click();
 }
 
+bool writeRecording(const QString &path, const QVector<TelemetryRecord> &records)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    RecordWriter writer(&file, recordFormatForPath(path).value_or(RecordFormat::Csv));
+    writer.writeHeader();
+    for (const TelemetryRecord &record : records)
+        writer.write(record);
+    return writer.flush();
+}
+
+// What reading the records costs without the window.
+double readingMs(const QString &path)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    RecordReader reader(&file);
+    TelemetryRecord record;
+    while (reader.next(&record)) {
+    }
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
 int benchOpen(int runs)
 {
     SimulatedCharge charge;
     const QVector<TelemetryRecord> records = oneHour(charge);
-    std::vector<double> ms;
-    for (int run = 0; run < runs; ++run) {
-        TrendsWindow window;
-        window.show();
-        if (!QTest::qWaitForWindowExposed(&window))
+    QTemporaryDir dir;
+    for (const char *name : {"hour.csv", "hour.jsonl"}) {
+        const QString path = dir.filePath(QLatin1String(name));
+        if (!writeRecording(path, records))
             return 1;
-        QElapsedTimer clock;
-        clock.start();
-        window.addRecords(records);
-        click(window, "spanAll");
-        window.plot()->replot(QCustomPlot::rpImmediateRefresh);
-        ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+        std::vector<double> ms, readMs;
+        for (int run = 0; run < runs; ++run) {
+            readMs.push_back(readingMs(path));
+            TrendsWindow window;
+            window.show();
+            if (!QTest::qWaitForWindowExposed(&window))
+                return 1;
+            QElapsedTimer clock;
+            clock.start();
+            QString error;
+            if (!window.openRecording(path, &error)) {
+                std::fprintf(stderr, "bench_trends: %s\n", qPrintable(error));
+                return 1;
+            }
+            window.plot()->replot(QCustomPlot::rpImmediateRefresh);
+            ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
+        std::sort(ms.begin(), ms.end());
+        std::sort(readMs.begin(), readMs.end());
+        std::printf("open %s (%d frames, 15 cells, %.1f MB): open + first replot median "
+                    "%.1f ms (min %.1f, max %.1f, %d runs); of it RecordReader alone %.1f ms\n",
+                    name, FramesPerHour, QFileInfo(path).size() / 1e6, ms[ms.size() / 2],
+                    ms.front(), ms.back(), runs, readMs[readMs.size() / 2]);
     }
-    std::sort(ms.begin(), ms.end());
-    std::printf("open: %d frames, 15 cells, load + first replot: median %.1f ms "
-                "(min %.1f, max %.1f, %d runs)\n",
-                FramesPerHour, ms[ms.size() / 2], ms.front(), ms.back(), runs);
     return 0;
 }
 
@@ -148,21 +192,20 @@ int benchLive(int seconds)
     return 0;
 }
 
-int charge(const QString &png)
+int charge(const QString &path)
 {
-    TrendsWindow window;
     SimulatedCharge charge;
-    window.addRecords(oneHour(charge));
+    const QVector<TelemetryRecord> records = oneHour(charge);
+    if (!path.endsWith(QLatin1String(".png")))
+        return writeRecording(path, records) ? 0 : 1;
+    TrendsWindow window;
+    window.addRecords(records);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
     click(window, "spanAll");
     QTest::qWait(500);
-    if (!window.grab().save(png)) {
-        std::fprintf(stderr, "bench_trends: cannot write %s\n", qPrintable(png));
-        return 1;
-    }
-    return 0;
+    return window.grab().save(path) ? 0 : 1;
 }
 
 } // namespace
@@ -176,8 +219,12 @@ int main(int argc, char *argv[])
         return benchOpen(std::max(1, args.value(1, QStringLiteral("5")).toInt()));
     if (part == QLatin1String("live"))
         return benchLive(std::max(1, args.value(1, QStringLiteral("60")).toInt()));
-    if (part == QLatin1String("charge") && args.size() == 2)
-        return charge(args[1]);
-    std::fprintf(stderr, "usage: bench_trends open [runs] | live [seconds] | charge FILE.png\n");
+    if (part == QLatin1String("charge") && args.size() == 2) {
+        if (charge(args[1]) == 0)
+            return 0;
+        std::fprintf(stderr, "bench_trends: cannot write %s\n", qPrintable(args[1]));
+        return 1;
+    }
+    std::fprintf(stderr, "usage: bench_trends open [runs] | live [seconds] | charge FILE\n");
     return 2;
 }

@@ -1,6 +1,7 @@
 #include "window/trendswindow.h"
 
 #include "protocol/displaytext.h"
+#include "protocol/recordreader.h"
 #include "protocol/telemetryrecord.h"
 #include "window/customplot.h"
 
@@ -8,6 +9,7 @@
 #include <QButtonGroup>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -137,6 +139,9 @@ TrendsWindow::TrendsWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     readout = new QLabel(this);
     readout->setObjectName(QStringLiteral("readout"));
     readout->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Its text changes with every redraw; its width must not change the window's
+    // minimum size each time.
+    readout->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     layout->addWidget(readout);
     layout->addWidget(customPlot, 1);
 
@@ -327,13 +332,46 @@ QWidget *TrendsWindow::buildControls()
     return bar;
 }
 
+// Frames gathered before they reach the graphs, one array of points per series:
+// QCustomPlot takes whole arrays much faster than point by point.
+class TrendsWindow::SeriesBatch
+{
+public:
+    void append(const TelemetryRecord &record)
+    {
+        const double key = keyOf(record);
+        sorted = sorted && (frames == 0 || key >= lastKey);
+        lastKey = key;
+        firstKey = frames == 0 ? key : std::min(firstKey, key);
+        newestKey = frames == 0 ? key : std::max(newestKey, key);
+        ++frames;
+        const Telemetry &t = record.telemetry;
+        forEachValue(t, [this, key](int series, double value) {
+            points[size_t(series)].append(QCPGraphData(key, value));
+        });
+        cellCount = std::max(cellCount, std::min(t.cellCount, MaxCells));
+        ntc3 = ntc3 || t.hasExtendedFields();
+    }
+
+    std::array<QVector<QCPGraphData>, SeriesCount> points;
+    int frames = 0;
+    double firstKey = 0;
+    double newestKey = 0;
+    int cellCount = 0;
+    bool ntc3 = false;
+    bool sorted = true;
+
+private:
+    double lastKey = 0;
+};
+
 void TrendsWindow::addRecord(const TelemetryRecord &record)
 {
     const double key = keyOf(record);
-    forEachValue(record.telemetry, [this, key](int series, double value) {
-        graphs[size_t(series)]->addData(key, value);
-    });
-    noteFrame(key, record.telemetry);
+    const Telemetry &t = record.telemetry;
+    forEachValue(
+        t, [this, key](int series, double value) { graphs[size_t(series)]->addData(key, value); });
+    noteFrames(key, key, std::min(t.cellCount, MaxCells), t.hasExtendedFields());
     framesAdded(record.port);
 }
 
@@ -341,33 +379,30 @@ void TrendsWindow::addRecords(const QVector<TelemetryRecord> &records)
 {
     if (records.isEmpty())
         return;
-    std::array<QVector<QCPGraphData>, SeriesCount> points;
-    for (QVector<QCPGraphData> &series : points)
-        series.reserve(records.size());
-    bool sorted = true;
-    double previousKey = -std::numeric_limits<double>::infinity();
-    for (const TelemetryRecord &record : records) {
-        const double key = keyOf(record);
-        sorted = sorted && key >= previousKey;
-        previousKey = key;
-        forEachValue(record.telemetry, [&points, key](int series, double value) {
-            points[size_t(series)].append(QCPGraphData(key, value));
-        });
-        noteFrame(key, record.telemetry);
-    }
-    for (size_t series = 0; series < points.size(); ++series)
-        graphs[series]->data()->add(points[series], sorted);
+    SeriesBatch batch;
+    for (const TelemetryRecord &record : records)
+        batch.append(record);
+    addBatch(batch);
     framesAdded(records.last().port);
 }
 
-void TrendsWindow::noteFrame(double key, const Telemetry &telemetry)
+void TrendsWindow::addBatch(SeriesBatch &batch)
 {
-    if (!hasData || key < firstKey)
-        firstKey = key;
-    if (!hasData || key > newestKey)
-        newestKey = key;
+    for (size_t series = 0; series < batch.points.size(); ++series)
+        graphs[series]->data()->add(batch.points[series], batch.sorted);
+    noteFrames(batch.firstKey, batch.newestKey, batch.cellCount, batch.ntc3);
+}
+
+void TrendsWindow::noteFrames(double first, double newest, int cells, bool ntc3)
+{
+    firstKey = hasData ? std::min(firstKey, first) : first;
+    newestKey = hasData ? std::max(newestKey, newest) : newest;
     hasData = true;
-    noteLayout(telemetry);
+    if (cells <= cellCount && (hasNtc3 || !ntc3))
+        return;
+    cellCount = std::max(cellCount, cells);
+    hasNtc3 = hasNtc3 || ntc3;
+    fillLegends();
 }
 
 void TrendsWindow::framesAdded(const QString &port)
@@ -381,16 +416,6 @@ void TrendsWindow::framesAdded(const QString &port)
     // The readout follows the newest frame at the pace of the redraws too: a label
     // that changes its text lays the window out again.
     scheduleRedraw();
-}
-
-void TrendsWindow::noteLayout(const Telemetry &telemetry)
-{
-    const int cells = std::min(telemetry.cellCount, MaxCells);
-    if (cells <= cellCount && (hasNtc3 || !telemetry.hasExtendedFields()))
-        return;
-    cellCount = std::max(cellCount, cells);
-    hasNtc3 = hasNtc3 || telemetry.hasExtendedFields();
-    fillLegends();
 }
 
 // Only what the board sends gets a legend entry: a 9-cell board shows no cells
@@ -424,11 +449,38 @@ void TrendsWindow::clearData()
     fillLegends();
 }
 
-bool TrendsWindow::openRecording(const QString &, QString *error)
+bool TrendsWindow::openRecording(const QString &path, QString *error)
 {
-    if (error)
-        *error = tr("Recordings cannot be opened yet.");
-    return false;
+    const auto fail = [error](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(tr("Cannot open %1: %2").arg(path, file.errorString()));
+    // Read to the end before anything changes: a recording with a broken line leaves
+    // the window as it was.
+    RecordReader reader(&file);
+    SeriesBatch batch;
+    TelemetryRecord record;
+    while (reader.next(&record))
+        batch.append(record);
+    if (reader.hasError())
+        return fail(tr("Cannot read %1: %2").arg(path, reader.errorString()));
+    if (batch.frames == 0)
+        return fail(tr("%1 holds no frames.").arg(path));
+
+    clearData();
+    addBatch(batch);
+    live = false;
+    liveButton->hide();
+    source = QFileInfo(path).fileName();
+    updateTitle();
+    spanButtons->button(0)->setChecked(true);
+    chooseSpan(0);
+    showReadout(newestKey, true);
+    return true;
 }
 
 void TrendsWindow::chooseSpan(int seconds)

@@ -70,9 +70,10 @@ private:
     QCPAxisRect *addAxisRect(int row, const QString &valueLabel, QCPMarginGroup *marginGroup);
     QCPGraph *addGraph(QCPAxisRect *rect, QCPAxis *valueAxis, const QString &name,
                        const QColor &color);
-    void noteFrame(double key, const Telemetry &telemetry);
+    class SeriesBatch;
+    void addBatch(SeriesBatch &batch);
+    void noteFrames(double first, double newest, int cells, bool ntc3);
     void framesAdded(const QString &port);
-    void noteLayout(const Telemetry &telemetry);
     void fillLegends();
     void clearData();
 
