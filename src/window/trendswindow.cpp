@@ -413,8 +413,11 @@ void TrendsWindow::framesAdded(const QString &port)
     }
     const QCPRange shown = cellRect->axis(QCPAxis::atBottom)->range();
     plotStale = plotStale || following || shown.contains(newestKey);
-    // The readout follows the newest frame at the pace of the redraws too: a label
-    // that changes its text lays the window out again.
+    // The readout follows the newest frame at the pace of the redraws too (a label
+    // that changes its text lays the window out again), at the start of each pause
+    // and at its end.
+    if (!hovering && !redrawTimer->isActive())
+        showReadout(newestKey, true);
     scheduleRedraw();
 }
 
