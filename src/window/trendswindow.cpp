@@ -299,8 +299,8 @@ QWidget *TrendsWindow::buildControls()
         button->setText(span.text);
         button->setCheckable(true);
         button->setChecked(span.seconds == spanSeconds);
-        button->setToolTip(span.seconds ? tr("The last %1").arg(span.text)
-                                        : tr("Everything since the first frame"));
+        if (span.seconds == 0)
+            button->setToolTip(tr("Everything since the first frame"));
         spanButtons->addButton(button, span.seconds);
         row->addWidget(button);
     }
@@ -586,7 +586,7 @@ void TrendsWindow::legendClicked(QCPLegend *, QCPAbstractLegendItem *item, QMous
         return;
     QCPAbstractPlottable *graph = entry->plottable();
     graph->setVisible(!graph->visible());
-    entry->setTextColor(graph->visible() ? QColor(Qt::black) : HiddenLegendText);
+    entry->setTextColor(graph->visible() ? entry->parentLegend()->textColor() : HiddenLegendText);
     customPlot->replot(QCustomPlot::rpQueuedReplot);
 }
 

@@ -18,7 +18,6 @@ class QLabel;
 class QMouseEvent;
 class QTimer;
 class QToolButton;
-struct Telemetry;
 struct TelemetryRecord;
 
 // How the pack behaves over time: cell voltages, current and state of charge, and
@@ -26,8 +25,9 @@ struct TelemetryRecord;
 // window or filled from a recording.
 //
 // The graphs are the store: each keeps its points as (time, value) pairs of
-// doubles, and QCustomPlot's adaptive sampling draws only what the pixels can
-// show, so a whole session stays in memory and draws in constant time per pixel.
+// doubles, 16 bytes a point, and QCustomPlot's adaptive sampling draws about as
+// many line segments as the plot is pixels wide however many points it holds, so a
+// whole session stays in memory and on screen.
 class TrendsWindow : public QWidget
 {
     Q_OBJECT
