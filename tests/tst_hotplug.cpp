@@ -1,9 +1,9 @@
 // The port list following adapters as they come and go, with pseudo-terminals
 // plugged and unplugged as virtual ports while the window runs.
-#include "window/widget.h"
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
+#include "window/widget.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -130,7 +130,7 @@ private slots:
         SerialEnumerator::addVirtualPort(board.slavePath());
         startWindow();
         board.closeMaster(); // the path vanishes as an unplugged adapter's does
-        QTRY_COMPARE_WITH_TIMEOUT(portBox()->count(), 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(portBox()->count(), 0, 15000);
         QVERIFY(closedState());
         clickOpenClose();
         QCOMPARE(log(), "OPEN COM ERROR...");
