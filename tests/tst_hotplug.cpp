@@ -130,7 +130,7 @@ private slots:
         SerialEnumerator::addVirtualPort(board.slavePath());
         startWindow();
         board.closeMaster(); // the path vanishes as an unplugged adapter's does
-        QTRY_COMPARE_WITH_TIMEOUT(portBox()->count(), 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(portBox()->count(), 0, 15000);
         QVERIFY(closedState());
         clickOpenClose();
         QCOMPARE(log().section('\n', 0, 0), "OPEN COM ERROR...");

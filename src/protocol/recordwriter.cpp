@@ -1,6 +1,7 @@
 #include "protocol/recordwriter.h"
 
 #include <QFileDevice>
+#include <cerrno>
 
 namespace {
 // Room for one row of either format with a long port name; a recorder flushes once a
@@ -25,7 +26,7 @@ void RecordWriter::write(const TelemetryRecord &record)
     if (pending.capacity() - pending.size() < RowReserve)
         pending.reserve(2 * pending.capacity() + RowReserve);
     appendRecordRow(pending, record, recordFormat);
-    ++rowCount;
+    ++pendingRows;
 }
 
 bool RecordWriter::flush()
@@ -36,13 +37,18 @@ bool RecordWriter::flush()
         return true;
     auto *file = qobject_cast<QFileDevice *>(device);
     const qint64 wholeRowsEnd = file && !file->isSequential() ? file->pos() : -1;
+    errno = 0;
     const qint64 written = device->write(pending);
     if (file && written == pending.size() && !file->flush())
         error = file->errorString();
     else if (written != pending.size())
-        error = device->errorString();
+        // A write the disk took only part of leaves Qt without an error of its own; the
+        // system's reason is in errno.
+        error = errno ? qt_error_string(errno) : device->errorString();
     if (error.isEmpty()) {
         pending.resize(0);
+        rowCount += pendingRows;
+        pendingRows = 0;
         return true;
     }
     // Whatever the full disk took of the last write is cut off again, so that the

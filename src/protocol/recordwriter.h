@@ -25,7 +25,9 @@ public:
     // False once a write has failed; errorString() then says why.
     bool flush();
 
+    // Rows the device has taken, and rows waiting for the next flush().
     qint64 rowsWritten() const { return rowCount; }
+    qint64 rowsPending() const { return pendingRows; }
     int bufferedBytes() const { return int(pending.size()); }
     QString errorString() const { return error; }
 
@@ -34,5 +36,6 @@ private:
     RecordFormat recordFormat;
     QByteArray pending;
     qint64 rowCount = 0;
+    qint64 pendingRows = 0;
     QString error;
 };
