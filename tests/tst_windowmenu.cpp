@@ -7,6 +7,7 @@
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
+#include "window/trendswindow.h"
 #include "window/valuefieldmarks.h"
 #include "window/widget.h"
 #include "window/windowmenu.h"
@@ -272,6 +273,12 @@ private slots:
         QVERIFY(!reader.next(&record) && !reader.hasError());
         QVERIFY(writer.flush());
         QCOMPARE(written, out.data());
+
+        // And it opens in a trends window of its own, beside the live one.
+        QVERIFY(window->windowMenu()->openRecording(path));
+        const QList<TrendsWindow *> trends = window->findChildren<TrendsWindow *>();
+        QCOMPARE(trends.size(), 2);
+        QVERIFY(trends.last()->isVisible());
     }
 
     void recordingThatCannotBeWrittenStops()
