@@ -7,11 +7,13 @@
 // length of the latency run, 1000 by default.
 #include "protocol/displaytext.h"
 #include "protocol/telemetryframe.h"
+#include "protocol/telemetryrecord.h"
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "ui_widget.h"
 #include "window/telemetryview.h"
+#include "window/trendswindow.h"
 #include "window/valuefieldmarks.h"
 #include "window/widget.h"
 #include "workedexamples.h"
@@ -122,6 +124,9 @@ void displayCost()
     prepareValueFields(ui);
     host.show();
     ValueFieldMarks marks(ui);
+    // The window feeds its live trends window from the first frame, shown or not.
+    TrendsWindow trends;
+    TelemetryRecord record{0, QStringLiteral("ttyUSB0"), Telemetry{}};
     const Telemetry sample = sampleTelemetry();
     const Telemetry changed = everythingChanged();
     const TelemetryTexts a = renderTelemetry(sample);
@@ -132,11 +137,11 @@ void displayCost()
     few.stateOfCharge += 1;
     const TelemetryTexts three = renderTelemetry(few);
 
-    // marked: also what the window does after showing a frame: the stale timer, the
-    // balance colours and the cells' tooltips (the sample's cells are 14 mV apart, so
-    // two of them are coloured and every frame changes their tooltip).
+    // marked: also what the window does after showing a frame: the stale timer and
+    // the balance colours (the sample's cells are 14 mV apart, so two of them are
+    // coloured); fed: and the hidden live trends window gets the frame.
     const auto run = [&](const TelemetryTexts &other, const Telemetry &otherTelemetry, bool paint,
-                         bool marked) {
+                         bool marked, bool fed = false) {
         constexpr int rounds = 2000;
         QElapsedTimer clock;
         clock.start();
@@ -144,6 +149,11 @@ void displayCost()
             showTelemetry(ui, i % 2 ? other : a);
             if (marked)
                 marks.frameShown(i % 2 ? otherTelemetry : sample);
+            if (fed) {
+                record.timeMs += 100;
+                record.telemetry = i % 2 ? otherTelemetry : sample;
+                trends.addRecord(record);
+            }
             if (paint)
                 QCoreApplication::processEvents();
         }
@@ -160,6 +170,9 @@ void displayCost()
     std::printf("display and marks, 3 fields changing: %.1f us per frame (%.1f us with "
                 "repaint)\n",
                 run(three, few, false, true), run(three, few, true, true));
+    std::printf("display, marks and hidden trends, 3 fields changing: %.1f us per frame (%.1f "
+                "us with repaint)\n",
+                run(three, few, false, true, true), run(three, few, true, true, true));
 }
 
 void idleCpu()
