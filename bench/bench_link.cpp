@@ -5,6 +5,7 @@
 //   build/bench_link [part] [frames]
 // part is display, latency, idle or log (all of them by default); frames is the
 // length of the latency run, 1000 by default.
+#include "benchsupport.h"
 #include "protocol/displaytext.h"
 #include "protocol/telemetryframe.h"
 #include "protocol/telemetryrecord.h"
@@ -60,25 +61,6 @@ Telemetry everythingChanged()
     t.bqStatus = 0x81;
     t.cellType = 6;
     return t;
-}
-
-double cpuSeconds()
-{
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
-
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
 }
 
 double percentile(std::vector<double> v, double p)
@@ -183,11 +165,11 @@ void idleCpu()
     // A plain event loop: QTest::qWait itself wakes every few milliseconds.
     QEventLoop idle;
     QTimer::singleShot(30000, &idle, &QEventLoop::quit);
-    const double before = cpuSeconds();
+    const double before = BenchSupport::cpuSeconds();
     QElapsedTimer clock;
     clock.start();
     idle.exec();
-    const double used = cpuSeconds() - before;
+    const double used = BenchSupport::cpuSeconds() - before;
     std::printf("idle window with hot-plug notifications on: %.3f %% of a core over %.0f s\n",
                 100.0 * used / (double(clock.elapsed()) / 1000.0),
                 double(clock.elapsed()) / 1000.0);
@@ -215,7 +197,7 @@ void logGrowth(bool lineBreaks)
         if ((i + 1) % stretch == 0)
             std::printf("  %2d-%2d MiB: %4.0f us per chunk, resident %ld KiB, log %d characters\n",
                         (i + 1 - stretch) * 4 / 1024, (i + 1) * 4 / 1024,
-                        double(clock.nsecsElapsed()) / 1e3 / stretch, residentKiB(),
+                        double(clock.nsecsElapsed()) / 1e3 / stretch, BenchSupport::residentKiB(),
                         log.document()->characterCount());
     }
 }

@@ -11,6 +11,7 @@
 // 60 seconds each by default.
 // charge: a simulated hour-long charge at 10 frames/s, written as a recording
 // (FILE.csv, FILE.jsonl) or drawn and saved as a picture of the window (FILE.png).
+#include "benchsupport.h"
 #include "packmodel.h"
 #include "protocol/recordreader.h"
 #include "protocol/recordwriter.h"
@@ -35,25 +36,6 @@ namespace {
 
 constexpr int FrameIntervalMs = 100;
 constexpr int FramesPerHour = 3600 * 1000 / FrameIntervalMs;
-
-double cpuSeconds()
-{
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
-
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 // A 15-cell pack on a charger, from 20 % upwards, one frame every 100 ms.
 class SimulatedCharge
@@ -173,11 +155,11 @@ double feedCpu(int seconds, TrendsWindow *window, SimulatedCharge &charge)
         if (window)
             window->addRecord(record);
     });
-    const double before = cpuSeconds();
+    const double before = BenchSupport::cpuSeconds();
     feed.start(FrameIntervalMs);
     QTest::qWait(seconds * 1000);
     feed.stop();
-    return cpuSeconds() - before;
+    return BenchSupport::cpuSeconds() - before;
 }
 
 int benchLive(int seconds)
@@ -188,9 +170,9 @@ int benchLive(int seconds)
     SimulatedCharge charge;
     QVector<TelemetryRecord> history = oneHour(charge);
     TrendsWindow window;
-    const long before = residentKiB();
+    const long before = BenchSupport::residentKiB();
     window.addRecords(history);
-    const long held = residentKiB() - before;
+    const long held = BenchSupport::residentKiB() - before;
     history.clear();
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
