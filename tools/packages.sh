@@ -4,9 +4,9 @@
 #   tools/packages.sh test   that, plus what the tests, the fuzzer and the benchmarks need
 set -euo pipefail
 packages=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev libudev-dev
-          fonts-dejavu-core fonts-inconsolata)
+          libmosquitto-dev fonts-dejavu-core fonts-inconsolata)
 if [ "${1:-}" = test ]; then
-    packages+=(clang libclang-rt-dev libbenchmark-dev)
+    packages+=(clang libclang-rt-dev libbenchmark-dev mosquitto mosquitto-clients)
 fi
 missing=()
 for p in "${packages[@]}"; do
