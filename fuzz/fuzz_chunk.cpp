@@ -1,11 +1,14 @@
-// Whatever arrives on the serial line reaches judgeChunk as one chunk, so every byte
-// string must be judged without reading past its end, and every accepted frame must
-// render. Accepted frames must also survive encoding again unchanged, and command
-// frames must rebuild byte for byte.
+// Whatever arrives on the serial line goes through FrameStream and judgeChunk, so
+// every byte string must be judged without reading past its end, in whatever pieces
+// it comes, and every accepted frame must render. Accepted frames must also survive
+// encoding again unchanged, and command frames must rebuild byte for byte.
 #include "protocol/commandframe.h"
 #include "protocol/displaytext.h"
+#include "protocol/framestream.h"
 #include "protocol/telemetryframe.h"
 
+#include <QByteArrayList>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -40,11 +43,50 @@ void checkCommand(const uchar *data, size_t size)
         abort();
 }
 
+// The frames taken out of a byte string do not depend on the pieces the line
+// delivers it in, every frame is one judgeChunk accepts, and text never holds a
+// frame header.
+QByteArrayList framesOf(const uchar *data, size_t size, size_t pieceSize)
+{
+    FrameStream stream;
+    QVector<StreamItem> items;
+    for (size_t at = 0; at < size; at += pieceSize) {
+        const size_t n = std::min(pieceSize, size - at);
+        items += stream.feed(QByteArray(reinterpret_cast<const char *>(data + at), int(n)));
+    }
+    items += stream.endOfBurst();
+    QByteArrayList frames;
+    qsizetype total = 0;
+    for (const StreamItem &item : items) {
+        total += item.bytes.size();
+        if (item.kind == StreamItem::Kind::Frame) {
+            if (judgeChunk(item.bytes).verdict != ChunkVerdict::Frame)
+                abort();
+            frames << item.bytes;
+        } else if (item.kind == StreamItem::Kind::Text && item.bytes.contains("\xFE\xEF")) {
+            abort();
+        }
+    }
+    if (total > qsizetype(size))
+        abort();
+    return frames;
+}
+
+void checkStream(const uchar *data, size_t size)
+{
+    if (size == 0)
+        return;
+    const size_t pieceSize = size_t(data[size - 1] % 17) + 1;
+    if (framesOf(data, size, size) != framesOf(data, size, pieceSize))
+        abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     checkTelemetry(data, size);
     checkCommand(data, size);
+    checkStream(data, size);
     return 0;
 }

@@ -1,9 +1,9 @@
 // The port list following adapters as they come and go, with pseudo-terminals
 // plugged and unplugged as virtual ports while the window runs.
-#include "window/widget.h"
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
+#include "window/widget.h"
 
 #include <QFile>
 #include <QSignalSpy>

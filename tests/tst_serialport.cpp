@@ -27,7 +27,7 @@ qint32 lineRate(const QString &path)
 }
 
 // Runs the board's side in a thread of its own, so that the test's event loop,
-// where the port gathers its bursts, keeps turning meanwhile.
+// where the port watches for silence, keeps turning meanwhile.
 std::unique_ptr<QThread> startWriter(std::function<void()> writer)
 {
     std::unique_ptr<QThread> thread(QThread::create(std::move(writer)));
@@ -42,10 +42,9 @@ class SerialPortTest : public QObject
     Q_OBJECT
 
 private slots:
-    void piecesOfOneFrameArriveAsOneChunk_data();
-    void piecesOfOneFrameArriveAsOneChunk();
-    void framesApartArriveAsSeparateChunks();
-    void unbrokenStreamArrivesInBoundedChunks();
+    void silenceFollowsTheLastPiece_data();
+    void silenceFollowsTheLastPiece();
+    void unbrokenStreamIsHandedOnAsItComes();
     void rateIsAppliedToTheLine_data();
     void rateIsAppliedToTheLine();
     void rateChangeOnOpenPortAppliesAtOnce();
@@ -64,84 +63,65 @@ void SerialPortTest::openOn(SerialPort *port, const PtyPair &pty)
     QVERIFY(port->open(QIODevice::ReadWrite));
 }
 
-// Collects what the receiver would see: one readAll per readyRead.
+// Collects what the receiver would see: one readAll per readyRead, and how much had
+// been read each time the line was declared silent.
 struct ChunkLog
 {
     explicit ChunkLog(SerialPort *port)
     {
         QObject::connect(port, &QIODevice::readyRead, port,
                          [this, port] { chunks.append(port->readAll()); });
+        QObject::connect(port, &SerialPort::lineSilent, port, [this] { silences.append(total()); });
     }
-    int total() const
-    {
-        int n = 0;
-        for (const QByteArray &chunk : chunks)
-            n += chunk.size();
-        return n;
-    }
+    int total() const { return int(chunks.join().size()); }
     QList<QByteArray> chunks;
+    QList<int> silences;
 };
 
-void SerialPortTest::piecesOfOneFrameArriveAsOneChunk_data()
+void SerialPortTest::silenceFollowsTheLastPiece_data()
 {
     QTest::addColumn<QList<int>>("pieces");
     QTest::addColumn<int>("pauseMs");
-    QTest::newRow("whole frame") << QList<int>{72} << 0;
-    QTest::newRow("two USB packets 64+8, 16 ms apart") << QList<int>{64, 8} << 16;
-    QTest::newRow("FTDI latency 16+16+40, 16 ms apart") << QList<int>{16, 16, 40} << 16;
+    QTest::addColumn<QList<int>>("silences");
+    QTest::newRow("whole frame") << QList<int>{72} << 0 << QList<int>{72};
+    QTest::newRow("two USB packets 64+8, 16 ms apart") << QList<int>{64, 8} << 16 << QList<int>{72};
+    QTest::newRow("FTDI latency 16+16+40, 16 ms apart")
+        << QList<int>{16, 16, 40} << 16 << QList<int>{72};
+    QTest::newRow("two frames 60 ms apart") << QList<int>{60, 72} << 60 << QList<int>{60, 132};
 }
 
-void SerialPortTest::piecesOfOneFrameArriveAsOneChunk()
+void SerialPortTest::silenceFollowsTheLastPiece()
 {
     QFETCH(QList<int>, pieces);
     QFETCH(int, pauseMs);
+    QFETCH(QList<int>, silences);
     PtyPair pty;
     SerialPort port(QString(), PortSettings(), SerialPort::EventDriven);
     openOn(&port, pty);
     ChunkLog log(&port);
 
-    QByteArray frame(72, '\0');
-    for (int i = 0; i < frame.size(); ++i)
-        frame[i] = char(i);
+    QByteArray bytes;
+    for (int i = 0; bytes.size() < 132; ++i)
+        bytes += char(i);
     auto writer = startWriter([&] {
         int at = 0;
         for (int size : pieces) {
             if (at > 0)
                 QThread::msleep(ulong(pauseMs));
-            pty.write(frame.mid(at, size));
+            pty.write(bytes.mid(at, size));
             at += size;
         }
     });
 
-    QTRY_COMPARE_WITH_TIMEOUT(log.total(), frame.size(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(log.silences.size(), silences.size(), 5000);
     writer->wait();
     QTest::qWait(4 * SerialPort::BurstGapMs);
-    QCOMPARE(log.chunks.size(), 1);
-    QCOMPARE(log.chunks.first(), frame);
+    QCOMPARE(log.silences, silences);
+    QCOMPARE(log.chunks.join(), bytes.left(silences.last()));
     QCOMPARE(port.bytesAvailable(), 0);
 }
 
-void SerialPortTest::framesApartArriveAsSeparateChunks()
-{
-    PtyPair pty;
-    SerialPort port(QString(), PortSettings(), SerialPort::EventDriven);
-    openOn(&port, pty);
-    ChunkLog log(&port);
-
-    const QByteArray first(60, 'a');
-    const QByteArray second(72, 'b');
-    auto writer = startWriter([&] {
-        pty.write(first);
-        QThread::msleep(60);
-        pty.write(second);
-    });
-
-    QTRY_COMPARE_WITH_TIMEOUT(log.total(), first.size() + second.size(), 5000);
-    writer->wait();
-    QCOMPARE(log.chunks, (QList<QByteArray>{first, second}));
-}
-
-void SerialPortTest::unbrokenStreamArrivesInBoundedChunks()
+void SerialPortTest::unbrokenStreamIsHandedOnAsItComes()
 {
     PtyPair pty;
     SerialPort port(QString(), PortSettings(), SerialPort::EventDriven);
@@ -149,15 +129,17 @@ void SerialPortTest::unbrokenStreamArrivesInBoundedChunks()
     ChunkLog log(&port);
 
     // About what a 1 Mbaud line carries: 256 bytes every 2 ms, never quiet long
-    // enough to end a burst, for three times the longest burst.
+    // enough to end a burst.
     QByteArray stream;
-    for (int i = 0; i < 400; ++i)
+    for (int i = 0; i < 200; ++i)
         stream.append(QByteArray(256, char('A' + i % 26)));
     auto writer = startWriter([&] { pty.writeInPieces(stream, 256, 2); });
 
+    QTRY_VERIFY_WITH_TIMEOUT(log.total() >= stream.size() / 2, 10000);
+    QVERIFY2(log.total() < stream.size(), "bytes are held back until the line falls silent");
     QTRY_COMPARE_WITH_TIMEOUT(log.total(), stream.size(), 10000);
     writer->wait();
-    QVERIFY2(log.chunks.size() > 1, "a line that never falls silent is held back whole");
+    QTRY_COMPARE_WITH_TIMEOUT(log.silences.size(), 1, 5000);
     QCOMPARE(log.chunks.join(), stream);
 }
 

@@ -1,6 +1,6 @@
 #include "commandreader.h"
-#include "protocol/commandframe.h"
 #include "packmodel.h"
+#include "protocol/commandframe.h"
 #include "protocol/telemetryframe.h"
 #include "wirefaults.h"
 

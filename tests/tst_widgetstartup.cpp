@@ -2,10 +2,10 @@
 // controls and lists in their start state, the value fields' alignment, and the
 // proof that building the window picked no port and no baud rate by itself.
 
-#include "window/widget.h"
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
+#include "window/widget.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,6 +2,7 @@
 
 #include "protocol/telemetry.h"
 
+#include <QMetaType>
 #include <QString>
 
 // One accepted telemetry frame as recordings keep it: when it arrived and from where.
@@ -11,3 +12,5 @@ struct TelemetryRecord
     QString port;      // the port's name as the tool lists it ("ttyUSB0")
     Telemetry telemetry;
 };
+
+Q_DECLARE_METATYPE(TelemetryRecord)

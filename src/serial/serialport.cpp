@@ -4,20 +4,20 @@
 #include <QTimer>
 #include <cstring>
 
-// Bursts, not fragments.
+// Bytes as they come, and the silence after them.
 //
-// QSerialPort signals readyRead for whatever the kernel had at that moment. A USB
+// QSerialPort signals readyRead for whatever the kernel had at that moment: a USB
 // adapter cuts the board's 72-byte frame into 64-byte bulk packets, and an FTDI chip
-// holds bytes back until its 16 ms latency timer runs out, so one frame may reach us
-// as 64 + 8 bytes or in three pieces with 16 ms of silence between them. The receiver
-// reads everything available as one chunk and expects that chunk to be one frame.
+// holds bytes back until its 16 ms latency timer runs out. The port hands every
+// piece on at once, so that a frame can be taken the moment its last byte is here,
+// and says when the line has been silent for BurstGapMs: only then is text whole.
+// 30 ms sits above the FTDI latency timer plus the scheduling jitter of a busy
+// desktop, and well below the 50 ms and more that the board leaves between bursts.
 //
-// So bytes are gathered until the line has been silent for BurstGapMs, and only then
-// is readyRead emitted, once, for the whole burst. 30 ms sits above the FTDI latency
-// timer plus the scheduling jitter of a busy desktop, and well below the 50 ms and
-// more that the board leaves between its frames, so pieces of one frame join and two
-// frames stay apart. A line that never falls silent is still handed over in bounded
-// pieces: after MaxBurstBytes, or MaxBurstMs after the burst began.
+// The silence is judged by a timer on the reader's thread. When that thread was
+// held up (a long repaint, a stopped process), the timer is overdue while the bytes
+// that came meanwhile still wait in the kernel, so before silence is declared the
+// line is asked once more whether anything is waiting.
 //
 // A vanished device.
 //
@@ -32,19 +32,15 @@
 SerialPort::SerialPort(const QString &name, const PortSettings &settings, QueryMode mode,
                        QObject *parent)
     : QIODevice(parent), port(new QSerialPort(this)), name(name), settings(settings), mode(mode),
-      gapTimer(new QTimer(this)), burstTimer(new QTimer(this))
+      gapTimer(new QTimer(this))
 {
     gapTimer->setSingleShot(true);
     gapTimer->setTimerType(Qt::PreciseTimer);
     gapTimer->setInterval(BurstGapMs);
-    burstTimer->setSingleShot(true);
-    burstTimer->setTimerType(Qt::PreciseTimer);
-    burstTimer->setInterval(MaxBurstMs);
 
     if (mode == EventDriven)
         connect(port, &QSerialPort::readyRead, this, &SerialPort::collectIncoming);
-    connect(gapTimer, &QTimer::timeout, this, &SerialPort::deliverBurst);
-    connect(burstTimer, &QTimer::timeout, this, &SerialPort::deliverBurst);
+    connect(gapTimer, &QTimer::timeout, this, &SerialPort::endBurst);
     connect(port, &QSerialPort::errorOccurred, this, &SerialPort::onError);
     connect(port, &QSerialPort::bytesWritten, this, &QIODevice::bytesWritten);
 }
@@ -101,16 +97,14 @@ bool SerialPort::open(OpenMode openMode)
     if (!port->open(openMode & QIODevice::ReadWrite))
         return false;
     lossQueued = false;
-    // Unbuffered: the burst buffer below is the only one between QSerialPort and
-    // the reader.
+    // Unbuffered: the buffer below is the only one between QSerialPort and the
+    // reader.
     return QIODevice::open(openMode | QIODevice::Unbuffered);
 }
 
 void SerialPort::close()
 {
     gapTimer->stop();
-    burstTimer->stop();
-    pending.clear();
     delivered.clear();
     lossQueued = false;
     if (port->isOpen())
@@ -153,24 +147,19 @@ void SerialPort::collectIncoming()
     const QByteArray bytes = port->readAll();
     if (bytes.isEmpty())
         return;
-    if (pending.isEmpty())
-        burstTimer->start();
-    pending.append(bytes);
-    if (pending.size() >= MaxBurstBytes)
-        deliverBurst();
-    else
-        gapTimer->start();
+    delivered.append(bytes);
+    gapTimer->start();
+    emit readyRead();
 }
 
-void SerialPort::deliverBurst()
+void SerialPort::endBurst()
 {
-    gapTimer->stop();
-    burstTimer->stop();
-    if (pending.isEmpty())
+    // Bytes still in the kernel mean the line was not silent, only this thread was
+    // busy; reading them restarts the gap timer.
+    if (port->isOpen() && port->waitForReadyRead(0) && gapTimer->isActive())
         return;
-    delivered.append(pending);
-    pending.clear();
-    emit readyRead();
+    if (isOpen())
+        emit lineSilent();
 }
 
 void SerialPort::onError(QSerialPort::SerialPortError error)

@@ -17,9 +17,9 @@ struct PortSettings
     qint32 timeoutMillisec = 10;
 };
 
-// The tool's serial port: a QIODevice over QSerialPort that delivers incoming
-// bytes in bursts instead of in whatever fragments the adapter hands over.
-// See serialport.cpp for the burst rule and the handling of a vanished device.
+// The tool's serial port: a QIODevice over QSerialPort that hands on incoming bytes
+// as they arrive and tells when the line has fallen silent. See serialport.cpp for
+// the silence rule and the handling of a vanished device.
 class SerialPort : public QIODevice
 {
     Q_OBJECT
@@ -29,10 +29,6 @@ public:
 
     // Silence on the line that ends a burst.
     static constexpr int BurstGapMs = 30;
-    // A line that never falls silent is still delivered in pieces of at most
-    // this many bytes, and at least this often.
-    static constexpr int MaxBurstBytes = 64 * 1024;
-    static constexpr int MaxBurstMs = 250;
 
     SerialPort(const QString &name, const PortSettings &settings, QueryMode mode,
                QObject *parent = nullptr);
@@ -53,6 +49,9 @@ signals:
     // The device behind the open port went away (adapter unplugged, pty master
     // closed). The port has already closed itself when this is emitted.
     void deviceLost(const QString &reason);
+    // Nothing has arrived for BurstGapMs since the last readyRead(): whatever the
+    // board sent last is whole. Emitted once per burst.
+    void lineSilent();
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
@@ -60,7 +59,7 @@ protected:
 
 private:
     void collectIncoming();
-    void deliverBurst();
+    void endBurst();
     void onError(QSerialPort::SerialPortError error);
     void dropLostDevice(const QString &reason);
 
@@ -69,9 +68,7 @@ private:
     QString name;
     PortSettings settings;
     QueryMode mode;
-    QByteArray pending;   // bytes of the burst still arriving
-    QByteArray delivered; // the last burst, handed out by readData
+    QByteArray delivered; // arrived and not yet read
     QTimer *gapTimer;
-    QTimer *burstTimer;
     bool lossQueued = false;
 };

@@ -1,7 +1,7 @@
 #include "protocol/commandframe.h"
-#include "window/widget.h"
 #include "serial/serialport.h"
 #include "ui_widget.h"
+#include "window/widget.h"
 
 #include <QDateTime>
 #include <QMessageBox>

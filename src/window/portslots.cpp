@@ -1,9 +1,9 @@
-#include "window/widget.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
+#include "ui_widget.h"
 #include "window/linkstyle.h"
 #include "window/portlist.h"
-#include "ui_widget.h"
+#include "window/widget.h"
 
 #include <QDebug>
 #include <QSignalBlocker>
@@ -65,6 +65,8 @@ void Widget::on_OpenCloseButtonClicked()
         return;
     }
     ui->plainTextEdit->appendPlainText(QStringLiteral("OPEN ") + name + QStringLiteral(" OK..."));
+    // Nothing of an earlier link may join what this one receives.
+    receiveStream.reset();
     setLinkControlsOpen();
 }
 

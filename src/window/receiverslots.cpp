@@ -1,29 +1,42 @@
-#include "window/widget.h"
-#include "serial/serialport.h"
 #include "protocol/displaytext.h"
-#include "protocol/telemetryframe.h"
-#include "window/telemetryview.h"
+#include "protocol/telemetryrecord.h"
+#include "serial/serialport.h"
 #include "ui_widget.h"
+#include "window/telemetryview.h"
+#include "window/widget.h"
 
+#include <QDateTime>
 #include <QDebug>
 
+// Frames are taken out of what arrives by their content, the moment their last
+// byte is here, so frames that pile up while the window is busy are each shown, in
+// order. Text waits for the line to fall silent (see Widget's constructor).
 void Widget::on_ReadyRead()
 {
     if (serialPort->bytesAvailable() == 0)
         return;
     const QByteArray chunk = serialPort->readAll();
     qDebug() << "bytes.size:" << chunk.size();
+    takeStreamItems(receiveStream.feed(chunk));
+}
 
-    const ChunkResult result = judgeChunk(chunk);
-    switch (result.verdict) {
-    case ChunkVerdict::NotAFrame:
-        appendToReceiveLog(ui->plainTextEdit, chunk);
-        break;
-    case ChunkVerdict::Rejected:
-        break;
-    case ChunkVerdict::Frame:
-        showTelemetry(*ui, renderTelemetry(result.telemetry));
-        break;
+void Widget::takeStreamItems(const QVector<StreamItem> &items)
+{
+    for (const StreamItem &item : items) {
+        switch (item.kind) {
+        case StreamItem::Kind::Text:
+            appendToReceiveLog(ui->plainTextEdit, item.bytes);
+            break;
+        case StreamItem::Kind::Rejected:
+            break;
+        case StreamItem::Kind::Frame: {
+            showTelemetry(*ui, renderTelemetry(item.telemetry));
+            const TelemetryRecord record{QDateTime::currentMSecsSinceEpoch(),
+                                         serialPort->portName(), item.telemetry};
+            emit frameAccepted(record);
+            break;
+        }
+        }
     }
 }
 

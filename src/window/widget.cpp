@@ -2,9 +2,9 @@
 
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
+#include "ui_widget.h"
 #include "window/linkstyle.h"
 #include "window/telemetryview.h"
-#include "ui_widget.h"
 
 #include <QEvent>
 #include <QIntValidator>
@@ -72,6 +72,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     connect(ui->checkBox_Trans, SIGNAL(stateChanged(int)), this, SLOT(on_checkBoxTransState()));
     // A vanished device closes the link as if its port had left the list.
     connect(serialPort, &SerialPort::deviceLost, this, &Widget::setLinkControlsClosed);
+    connect(serialPort, &SerialPort::lineSilent, this,
+            [this] { takeStreamItems(receiveStream.endOfBurst()); });
 
     setWindowTitle(tr("KELDRO V") + tr("1.6.1") + tr("  zivO"));
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "protocol/framestream.h"
+
 #include <QWidget>
 
 class QTimer;
 class SerialEnumerator;
 class SerialPort;
+struct TelemetryRecord;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -23,6 +26,10 @@ class Widget : public QWidget
 public:
     explicit Widget(QWidget *parent = nullptr);
     ~Widget() override;
+
+signals:
+    // A good frame has just been shown, stamped with the time it arrived.
+    void frameAccepted(const TelemetryRecord &record);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -46,9 +53,12 @@ private:
     void setLinkControlsClosed();
     void sendFrame(const uchar *frame, int size);
     bool askOperator(const QString &question);
+    void takeStreamItems(const QVector<StreamItem> &items);
 
     SerialPort *serialPort;
     SerialEnumerator *portEnumerator;
     Ui::Widget *ui;
     QTimer *pollTimer;
+    // What the board sent and has not yet made a whole frame or line of text.
+    FrameStream receiveStream;
 };

@@ -15,6 +15,8 @@ public:
     PtyPair &operator=(const PtyPair &) = delete;
 
     bool isValid() const { return masterFd >= 0; }
+    // The board's end, for a writer in another process.
+    int masterDescriptor() const { return masterFd; }
     QString slavePath() const { return path; }
 
     // Writes all of bytes to the master; false on a short or failed write.

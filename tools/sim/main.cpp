@@ -1,10 +1,13 @@
 #include "boardsimulator.h"
 #include "protocol/commandframe.h"
+#include "protocol/recordreader.h"
 #include "ptydevice.h"
+#include "recordingplayer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDate>
+#include <QFile>
 #include <QSerialPort>
 #include <cstdio>
 #include <optional>
@@ -100,6 +103,13 @@ struct Options
                                QStringLiteral("Probability per frame (0..1) of one bit flipped "
                                               "behind the header."),
                                QStringLiteral("RATE"), QStringLiteral("0")};
+    QCommandLineOption replay{QStringLiteral("replay"),
+                              QStringLiteral("Play FILE, a recording of keldro-cli record (CSV or "
+                                             "JSON Lines), as frames at its recorded spacing, or "
+                                             "every --interval MS when that is given. Starts when "
+                                             "the tool opens the port; exits when done. The pack "
+                                             "and fault options do not apply."),
+                              QStringLiteral("FILE")};
     QCommandLineOption merge{QStringLiteral("merge"),
                              QStringLiteral("Probability per frame (0..1) of two frames sent in "
                                             "one burst."),
@@ -109,7 +119,7 @@ struct Options
     {
         return {device, baud,     layout,  interval,    onPoll,   wake,     count,      seed,
                 model,  cellType, version, systemState, bmsState, bqStatus, protection, date,
-                cycles, soc,      split,   noise,       corrupt,  merge};
+                cycles, soc,      split,   noise,       corrupt,  merge,    replay};
     }
 };
 
@@ -231,6 +241,20 @@ int main(int argc, char *argv[])
     if (!read.error.isEmpty())
         return fail(read.error);
 
+    QVector<TelemetryRecord> recording;
+    if (parser.isSet(options.replay)) {
+        QFile file(parser.value(options.replay));
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(
+                QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
+        RecordReader reader(&file);
+        TelemetryRecord record;
+        while (reader.next(&record))
+            recording.append(record);
+        if (reader.hasError())
+            return fail(QStringLiteral("%1: %2").arg(file.fileName(), reader.errorString()));
+    }
+
     QIODevice *line = nullptr;
     PtyDevice *pty = nullptr;
     QString path;
@@ -263,6 +287,16 @@ int main(int argc, char *argv[])
     // Scripts and tests wait for this line before they open the port.
     std::printf("%s\n", path.toLocal8Bit().constData());
     std::fflush(stdout);
+
+    if (parser.isSet(options.replay)) {
+        const int interval = parser.isSet(options.interval) ? settings.intervalMs : -1;
+        auto *player = new RecordingPlayer(line, recording, interval, &app);
+        if (pty)
+            QObject::connect(player, &RecordingPlayer::burstWritten, pty, &PtyDevice::burstEnded);
+        QObject::connect(player, &RecordingPlayer::finished, &app, &QCoreApplication::exit);
+        player->start([pty] { return !pty || pty->hasListener(); });
+        return app.exec();
+    }
 
     BoardSimulator simulator(line, pack, faults, settings);
     if (pty)

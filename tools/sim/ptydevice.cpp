@@ -93,6 +93,14 @@ void PtyDevice::countListeners()
     }
 }
 
+bool PtyDevice::hasListener()
+{
+    if (watchFd < 0)
+        return true;
+    countListeners();
+    return listeners > 0;
+}
+
 qint64 PtyDevice::writeData(const char *data, qint64 size)
 {
     if (!inBurst && watchFd >= 0) {

@@ -31,6 +31,8 @@ public:
     qint64 bytesAvailable() const override;
 
     QString slavePath() const { return path; }
+    // Whether the tool has the slave open now.
+    bool hasListener();
 
     // Marks the end of one burst of the board (a frame, its pieces, or a line of
     // text). A burst is sent or dropped whole, so that a tool opening the port

@@ -1,0 +1,80 @@
+#!/bin/bash
+# A lab's overnight run in one minute: BOARDS simulated boards at 20 frames/s each,
+# recorded by one keldro-cli for SECONDS. Prints the rows against the frames the
+# boards sent, keldro-cli's CPU (percent of one core, from /proc/PID/stat) and its
+# resident memory at the start and at the end.
+#
+# Targets: rows == frames, under 5 % of a core, resident memory flat.
+#   bench/cli_fleet.sh [BUILD_DIR]     (BOARDS=16 SECONDS_TO_RUN=60 by default)
+#
+# The boards replay a recording with --interval 50: a replay starts when its port is
+# opened, so every frame a board sends has a listener and the count is exact.
+set -euo pipefail
+
+build=${1:-build}
+boards=${BOARDS:-16}
+seconds=${SECONDS_TO_RUN:-60}
+frames=$((seconds * 20))
+cli=$build/keldro-cli
+sim=$build/keldro-sim
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+
+# A short live recording, repeated to one board's minute of rows.
+"$sim" --interval 50 --seed 1 >"$work/seed.path" 2>/dev/null &
+pids+=($!)
+until [ -s "$work/seed.path" ]; do sleep 0.05; done
+"$cli" record "$(head -1 "$work/seed.path")" --count 20 -o "$work/seed.csv" 2>/dev/null
+{
+    head -1 "$work/seed.csv"
+    for ((i = 0; i < frames; i += 20)); do tail -n +2 "$work/seed.csv"; done | head -n "$frames"
+} >"$work/fleet.csv"
+
+ports=()
+for ((b = 0; b < boards; b++)); do
+    "$sim" --replay "$work/fleet.csv" --interval 50 >"$work/path.$b" 2>/dev/null &
+    pids+=($!)
+done
+for ((b = 0; b < boards; b++)); do
+    until [ -s "$work/path.$b" ]; do sleep 0.05; done
+    ports+=("$(head -1 "$work/path.$b")")
+done
+
+"$cli" record "${ports[@]}" --count $((boards * frames)) --duration $((seconds + 30)) \
+    -o "$work/fleet-out.csv" 2>"$work/summary.txt" &
+cli_pid=$!
+pids+=($cli_pid)
+
+ticks_per_s=$(getconf CLK_TCK)
+sample() { # prints "cpu_ticks rss_kB uptime_s" of the recorder
+    local stat rss
+    stat=$(cut -d' ' -f14,15 "/proc/$cli_pid/stat" 2>/dev/null) || return 1
+    rss=$(awk '/^VmRSS/ {print $2}' "/proc/$cli_pid/status" 2>/dev/null) || return 1
+    echo "$((${stat% *} + ${stat#* })) $rss $(cut -d' ' -f1 /proc/uptime)"
+}
+sleep 2
+read -r ticks0 rss0 t0 < <(sample)
+last="$ticks0 $rss0 $t0"
+while now=$(sample); do
+    last=$now
+    sleep 1
+done
+read -r ticks1 rss1 t1 <<<"$last"
+wait "$cli_pid" && status=0 || status=$?
+
+rows=$(($(wc -l <"$work/fleet-out.csv") - 1))
+dt=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }')
+cpu=$(awk -v dt="$dt" -v ticks=$((ticks1 - ticks0)) -v hz="$ticks_per_s" \
+    'BEGIN { printf "%.2f", 100 * ticks / hz / dt }')
+echo "boards:       $boards at 20 frames/s for ${seconds} s"
+echo "frames sent:  $((boards * frames))"
+echo "rows written: $rows (exit status $status)"
+echo "CPU:          $cpu % of one core (over $dt s)"
+echo "RSS:          ${rss0} kB after 2 s, ${rss1} kB at the end"
+head -1 "$work/summary.txt"

@@ -1,0 +1,122 @@
+#include "boardlink.h"
+
+#include "protocol/commandframe.h"
+#include "serial/serialport.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QTimer>
+
+namespace {
+// The window's poll interval.
+constexpr int PollIntervalMs = 100;
+// How often a lost port's path is looked for. The system's own announcement of a
+// new port, where there is one, comes sooner.
+constexpr int RetryIntervalMs = 250;
+} // namespace
+
+BoardLink::BoardLink(const PortTarget &target, qint32 baudRate, bool poll, QObject *parent)
+    : QObject(parent), portTarget(target), pollTimer(new QTimer(this)), retryTimer(new QTimer(this))
+{
+    PortSettings settings;
+    settings.baudRate = baudRate;
+    port = new SerialPort(target.path, settings, SerialPort::EventDriven, this);
+    connect(port, &QIODevice::readyRead, this, &BoardLink::readArrived);
+    connect(port, &SerialPort::lineSilent, this, [this] { take(stream.endOfBurst()); });
+    connect(port, &SerialPort::deviceLost, this, &BoardLink::onDeviceLost);
+
+    pollTimer->setInterval(PollIntervalMs);
+    connect(pollTimer, &QTimer::timeout, this, [this] {
+        if (port->isOpen())
+            port->write(reinterpret_cast<const char *>(pollFrame.data()), qint64(pollFrame.size()));
+    });
+    if (poll)
+        pollTimer->start();
+
+    retryTimer->setInterval(RetryIntervalMs);
+    connect(retryTimer, &QTimer::timeout, this, &BoardLink::reconnect);
+}
+
+bool BoardLink::isOpen() const
+{
+    return port->isOpen();
+}
+
+bool BoardLink::open()
+{
+    stream.reset();
+    return port->open(QIODevice::ReadWrite);
+}
+
+void BoardLink::close()
+{
+    pollTimer->stop();
+    retryTimer->stop();
+    // What is pending is whole as far as this recording goes.
+    if (port->isOpen()) {
+        readArrived();
+        take(stream.endOfBurst());
+    }
+    port->close();
+}
+
+void BoardLink::reconnect()
+{
+    if (port->isOpen() || !lostFor.isValid())
+        return;
+    // The node can be back a moment before udev has given it its group; the next try
+    // opens it.
+    if (!QFileInfo::exists(portTarget.path) || !open())
+        return;
+    retryTimer->stop();
+    const qint64 gap = lostFor.elapsed();
+    lostFor.invalidate();
+    ++tally.gaps;
+    tally.gapMs += gap;
+    emit returned(gap);
+}
+
+void BoardLink::readArrived()
+{
+    const QByteArray bytes = port->readAll();
+    if (!bytes.isEmpty())
+        take(stream.feed(bytes));
+}
+
+void BoardLink::take(const QVector<StreamItem> &items)
+{
+    if (items.isEmpty())
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const StreamItem &item : items) {
+        switch (item.kind) {
+        case StreamItem::Kind::Frame:
+            ++tally.frames;
+            emit frameAccepted({now, portTarget.name, item.telemetry});
+            break;
+        case StreamItem::Kind::Rejected:
+            ++tally.rejected;
+            break;
+        case StreamItem::Kind::Text:
+            tally.textBytes += item.bytes.size();
+            for (QByteArray line : item.bytes.split('\n')) {
+                while (line.endsWith('\r'))
+                    line.chop(1);
+                if (line.trimmed().isEmpty())
+                    continue;
+                ++tally.textLines;
+                emit textLine(now, line);
+            }
+            break;
+        }
+    }
+}
+
+void BoardLink::onDeviceLost(const QString &reason)
+{
+    take(stream.endOfBurst());
+    stream.reset();
+    lostFor.start();
+    retryTimer->start();
+    emit lost(reason);
+}

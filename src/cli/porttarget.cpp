@@ -1,0 +1,52 @@
+#include "porttarget.h"
+
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+PortTarget PortTarget::fromArgument(const QString &argument)
+{
+    // The system lists /dev/ttyUSB0 as ttyUSB0; anything deeper (/dev/pts/3) or
+    // elsewhere is a virtual port, listed by its path.
+    if (!argument.contains(QLatin1Char('/')))
+        return {argument, QStringLiteral("/dev/") + argument};
+    if (argument.startsWith(QLatin1String("/dev/")) && argument.count(QLatin1Char('/')) == 2)
+        return {argument.mid(5), argument};
+    return {argument, argument};
+}
+
+QString PortTarget::problem() const
+{
+    const QByteArray local = path.toLocal8Bit();
+    struct stat status = {};
+    if (::stat(local.constData(), &status) != 0) {
+        if (errno == ENOENT)
+            return QStringLiteral("no such port: %1 (keldro-cli list shows the ports present)")
+                .arg(path);
+        return QStringLiteral("cannot use %1: %2")
+            .arg(path, QString::fromLocal8Bit(strerror(errno)));
+    }
+    if (!S_ISCHR(status.st_mode))
+        return QStringLiteral("%1 is not a serial device").arg(path);
+    if (::access(local.constData(), R_OK | W_OK) != 0 && errno == EACCES) {
+        const group *owner = ::getgrgid(status.st_gid);
+        const QString groupName =
+            owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(status.st_gid);
+        return QStringLiteral("permission denied on %1: you are not in the group \"%2\" that "
+                              "owns it. Add yourself with: sudo usermod -aG %2 $USER, then log "
+                              "out and in again")
+            .arg(path, groupName);
+    }
+    return QString();
+}
+
+QString PortTarget::openFailure() const
+{
+    const QString found = problem();
+    if (!found.isEmpty())
+        return found;
+    return QStringLiteral("cannot open %1: another program has it open, or it is no serial port")
+        .arg(path);
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+// A port as named on the command line: "ttyUSB0", "/dev/ttyUSB0", or the path of a
+// device the system does not list (a simulator's pseudo-terminal, a symlink).
+struct PortTarget
+{
+    QString name; // in rows and messages, as the window lists it: "ttyUSB0", "/dev/pts/3"
+    QString path; // the device node: "/dev/ttyUSB0"
+
+    static PortTarget fromArgument(const QString &argument);
+
+    // What keeps the port from being opened, found without opening it: no such
+    // device, no permission (with the fix), not a character device. Empty when
+    // nothing speaks against it.
+    QString problem() const;
+    // After an open that failed although problem() found nothing.
+    QString openFailure() const;
+};

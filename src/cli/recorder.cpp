@@ -1,0 +1,253 @@
+#include "recorder.h"
+
+#include "boardlink.h"
+#include "console.h"
+#include "exitstatus.h"
+#include "serial/serialenumerator.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <unistd.h>
+
+namespace {
+// A killed recorder loses at most this much of its rows.
+constexpr int FlushIntervalMs = 1000;
+// The status line is redrawn at most four times a second.
+constexpr int StatusIntervalMs = 250;
+
+QString seconds(qint64 ms)
+{
+    return QString::number(double(ms) / 1000.0, 'f', 1) + QStringLiteral(" s");
+}
+
+QString clock(qint64 ms)
+{
+    const qint64 s = ms / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600, 2, 10, QLatin1Char('0'))
+        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString timeText(qint64 utcMs)
+{
+    QByteArray time;
+    appendRecordTime(time, utcMs);
+    return QString::fromLatin1(time);
+}
+} // namespace
+
+Recorder::Recorder(const RecordSettings &settings, QFile *rows, const QString &rowsName,
+                   QFile *text, QObject *parent)
+    : QObject(parent), settings(settings), rows(rows), rowsName(rowsName), text(text),
+      writer(rows, settings.format), flushEachRow(rows->isSequential()),
+      flushTimer(new QTimer(this)), statusTimer(new QTimer(this)), durationTimer(new QTimer(this))
+{
+    for (const PortTarget &target : settings.ports) {
+        auto *link = new BoardLink(target, settings.baudRate, settings.poll, this);
+        connect(link, &BoardLink::frameAccepted, this, &Recorder::writeRow);
+        connect(
+            link, &BoardLink::textLine, this,
+            [this, link](qint64 timeMs, const QByteArray &line) { writeText(link, timeMs, line); });
+        connect(link, &BoardLink::lost, this, [this, link](const QString &reason) {
+            Console::error(QStringLiteral("%1 lost at %2 (%3)")
+                               .arg(link->target().name,
+                                    timeText(QDateTime::currentMSecsSinceEpoch()), reason) +
+                           (this->settings.reconnect
+                                ? QStringLiteral("; recording it again when it is back")
+                                : QString()));
+            if (!this->settings.reconnect)
+                finish(LinkFailed);
+        });
+        connect(link, &BoardLink::returned, this, [link](qint64 gapMs) {
+            Console::error(QStringLiteral("%1 back after a gap of %2")
+                               .arg(link->target().name, seconds(gapMs)));
+        });
+        links.append(link);
+    }
+    flushTimer->setInterval(FlushIntervalMs);
+    connect(flushTimer, &QTimer::timeout, this, &Recorder::flushRows);
+    statusTimer->setInterval(StatusIntervalMs);
+    connect(statusTimer, &QTimer::timeout, this, &Recorder::showStatus);
+    durationTimer->setSingleShot(true);
+    connect(durationTimer, &QTimer::timeout, this, [this] { finish(Done); });
+}
+
+Recorder::~Recorder() = default;
+
+bool Recorder::start()
+{
+    for (BoardLink *link : qAsConst(links)) {
+        if (link->open())
+            continue;
+        Console::error(link->target().openFailure());
+        for (BoardLink *opened : qAsConst(links))
+            opened->close();
+        return false;
+    }
+    writer.writeHeader();
+    running.start();
+    if (settings.reconnect) {
+        // udev announces a port that is back before the path poll would find it.
+        enumerator = new SerialEnumerator(this);
+        connect(enumerator, &SerialEnumerator::deviceDiscovered, this, [this] {
+            for (BoardLink *link : qAsConst(links))
+                link->reconnect();
+        });
+        enumerator->setUpNotifications();
+    }
+    // The header at once: a file that gets no row still says what it is.
+    flushRows();
+    if (!flushEachRow)
+        flushTimer->start();
+    // Rows on the same terminal would run into the status line; they show the
+    // progress themselves there.
+    const bool rowsOnTerminal = rows->handle() >= 0 && isatty(rows->handle());
+    if (Console::isTerminal() && !rowsOnTerminal)
+        statusTimer->start();
+    if (settings.durationMs > 0)
+        durationTimer->start(int(std::min<qint64>(settings.durationMs, INT_MAX)));
+    return true;
+}
+
+void Recorder::writeRow(const TelemetryRecord &record)
+{
+    if (settings.count > 0 && rowsTaken >= settings.count)
+        return;
+    writer.write(record);
+    ++rowsTaken;
+    lastRecord = record;
+    if (flushEachRow && !done)
+        flushRows();
+    // Not from inside the port's own signal: the ports close on the way out.
+    if (settings.count > 0 && rowsTaken == settings.count)
+        QMetaObject::invokeMethod(
+            this, [this] { finish(Done); }, Qt::QueuedConnection);
+}
+
+void Recorder::writeText(const BoardLink *link, qint64 timeMs, const QByteArray &line)
+{
+    const QByteArray entry =
+        timeText(timeMs).toLatin1() + ' ' + link->target().name.toUtf8() + ' ' + line + '\n';
+    if (!text) {
+        Console::line(QString::fromUtf8(entry.chopped(1)));
+    } else if (text->write(entry) != entry.size() && !done) {
+        Console::error(
+            QStringLiteral("writing %1 failed: %2").arg(text->fileName(), text->errorString()));
+        finish(LinkFailed);
+    }
+}
+
+bool Recorder::flushRows()
+{
+    errno = 0;
+    if (writer.flush())
+        return true;
+    finish(outputFailure());
+    return false;
+}
+
+int Recorder::outputFailure() const
+{
+    // The reader of a pipe (head, a jq that was stopped) has had enough: an ordinary end.
+    if (errno == EPIPE)
+        return Done;
+    Console::error(QStringLiteral("writing %1 failed: %2; it holds every row up to the last "
+                                  "whole one")
+                       .arg(rowsName, writer.errorString()));
+    return LinkFailed;
+}
+
+void Recorder::showStatus()
+{
+    QStringList ports;
+    BoardLink::Counts total;
+    for (const BoardLink *link : qAsConst(links)) {
+        const BoardLink::Counts &c = link->counts();
+        total.frames += c.frames;
+        total.rejected += c.rejected;
+        total.textLines += c.textLines;
+        ports << QStringLiteral("%1 %2 ok %3 bad%4")
+                     .arg(link->target().name)
+                     .arg(c.frames)
+                     .arg(c.rejected)
+                     .arg(link->isOpen() ? QString() : QStringLiteral(" (gone)"));
+    }
+    QString cells;
+    const Telemetry &t = lastRecord.telemetry;
+    if (t.cellCount > 0) {
+        const auto first = t.cellMillivolts.begin();
+        const auto range = std::minmax_element(first, first + t.cellCount);
+        cells = QStringLiteral(" | cells %1-%2 mV spread %3")
+                    .arg(*range.first)
+                    .arg(*range.second)
+                    .arg(*range.second - *range.first);
+    }
+    const QString lastPort = links.size() > 1 && !cells.isEmpty()
+                                 ? QStringLiteral(" (%1)").arg(lastRecord.port)
+                                 : QString();
+    const QString totals = QStringLiteral("%1 ports: %2 ok %3 bad")
+                               .arg(links.size())
+                               .arg(total.frames)
+                               .arg(total.rejected);
+    const QString head = clock(running.elapsed()) + QStringLiteral(" | ");
+    const QString text = QStringLiteral(" | text %1").arg(total.textLines);
+    // Each port on its own where the terminal is wide enough, else the sums.
+    const int width = Console::terminalColumns() - 1;
+    QString line;
+    for (const QString &candidate :
+         {head + ports.join(QStringLiteral(", ")) + text + cells + lastPort,
+          head + totals + text + cells + lastPort, head + totals + text + cells}) {
+        line = candidate;
+        if (line.size() <= width)
+            break;
+    }
+    Console::showStatus(line.left(width));
+}
+
+QString Recorder::summary() const
+{
+    const QString where = rowsName;
+    QStringList lines;
+    lines << QStringLiteral("keldro-cli: %1 rows in %2 to %3")
+                 .arg(writer.rowsWritten())
+                 .arg(seconds(running.elapsed()), where);
+    for (const BoardLink *link : qAsConst(links)) {
+        const BoardLink::Counts &c = link->counts();
+        QString line = QStringLiteral("  %1: %2 frames, %3 rejected, %4 text bytes in %5 lines")
+                           .arg(link->target().name)
+                           .arg(c.frames)
+                           .arg(c.rejected)
+                           .arg(c.textBytes)
+                           .arg(c.textLines);
+        if (c.gaps > 0)
+            line += QStringLiteral(", %1 gaps of %2 in all").arg(c.gaps).arg(seconds(c.gapMs));
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void Recorder::finish(int status)
+{
+    if (done)
+        return;
+    done = true;
+    flushTimer->stop();
+    statusTimer->stop();
+    durationTimer->stop();
+    for (BoardLink *link : qAsConst(links))
+        link->close();
+    errno = 0;
+    if (writer.errorString().isEmpty() && !writer.flush())
+        status = std::max(status, outputFailure());
+    rows->close();
+    if (text)
+        text->close();
+    Console::clearStatus();
+    Console::line(summary());
+    emit finished(status);
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "porttarget.h"
+#include "protocol/recordwriter.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QVector>
+#include <memory>
+
+class BoardLink;
+class QFile;
+class QTimer;
+class SerialEnumerator;
+
+struct RecordSettings
+{
+    QVector<PortTarget> ports;
+    qint32 baudRate = 115200;
+    bool poll = false;
+    RecordFormat format = RecordFormat::Csv;
+    qint64 durationMs = 0; // 0: until stopped
+    qint64 count = 0;      // rows of all ports together; 0: no limit
+    bool reconnect = true;
+};
+
+// `keldro-cli record`: rows from every port into one output, board text into another,
+// the status line, and the summary when the run ends.
+class Recorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    // rows and text are open; a null text output means standard error. The recorder
+    // flushes rows once a second to a file, at once to anything else.
+    Recorder(const RecordSettings &settings, QFile *rows, const QString &rowsName, QFile *text,
+             QObject *parent = nullptr);
+    ~Recorder() override;
+
+    // Opens every port; on failure says why and returns false, with nothing opened.
+    // The run then goes on until finished() is emitted, queued.
+    bool start();
+    // Ends the run: ports closed, rows flushed, summary written.
+    void finish(int status);
+
+signals:
+    void finished(int status);
+
+private:
+    void writeRow(const TelemetryRecord &record);
+    void writeText(const BoardLink *link, qint64 timeMs, const QByteArray &line);
+    bool flushRows();
+    int outputFailure() const;
+    void showStatus();
+    QString summary() const;
+
+    RecordSettings settings;
+    QFile *rows;
+    QString rowsName;
+    QFile *text;
+    RecordWriter writer;
+    bool flushEachRow;
+    QVector<BoardLink *> links;
+    SerialEnumerator *enumerator = nullptr;
+    QTimer *flushTimer;
+    QTimer *statusTimer;
+    QTimer *durationTimer;
+    QElapsedTimer running;
+    TelemetryRecord lastRecord;
+    qint64 rowsTaken = 0;
+    bool done = false;
+};

@@ -1,0 +1,46 @@
+#include "subcommand.h"
+
+#include "console.h"
+#include "exitstatus.h"
+
+#include <cstdio>
+
+const char ExitStatusHelp[] =
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  the link failed during the run: a port lost with --no-reconnect, a full\n"
+    "     disk, a frame the port did not take\n"
+    "  2  usage: unknown command or option, a bad value (a rate of 0, a date that does\n"
+    "     not exist), a question with no terminal to ask it on\n"
+    "  3  cannot start: no such port, port busy or not permitted, file not writable\n";
+
+std::optional<int> parseSubcommand(QCommandLineParser &parser, const QStringList &arguments,
+                                   const SubcommandHelp &help)
+{
+    // Not addHelpOption(): that one also brings Qt's own options, which mean nothing here.
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Show this help and exit."));
+    parser.addOption(helpOption);
+    parser.setApplicationDescription(QString::fromUtf8(help.description));
+    if (!parser.parse(arguments))
+        return usageError(help, parser.errorText());
+    if (!parser.isSet(helpOption))
+        return std::nullopt;
+
+    // The parser's usage line names the program only; the command goes in after it.
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(QLatin1Char('\n')),
+                 QStringLiteral("Usage: keldro-cli %1 %2\n")
+                     .arg(QLatin1String(help.name), QString::fromUtf8(help.synopsis)));
+    text += QLatin1Char('\n') + QString::fromUtf8(help.details) + QLatin1Char('\n') +
+            QLatin1String(ExitStatusHelp);
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    return Done;
+}
+
+int usageError(const SubcommandHelp &help, const QString &message)
+{
+    Console::line(QStringLiteral("keldro-cli %1: %2 (see keldro-cli %1 --help)")
+                      .arg(QLatin1String(help.name), message));
+    return UsageError;
+}

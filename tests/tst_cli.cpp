@@ -1,0 +1,327 @@
+// keldro-cli against keldro-sim, each in a process of its own, over pseudo-terminals:
+// what a script or a lab's overnight run sees.
+#include "protocol/recordreader.h"
+#include "protocol/recordwriter.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <memory>
+
+namespace {
+
+// Killed and reaped when the test is done with it, whatever the outcome.
+struct ProcessEnd
+{
+    void operator()(QProcess *process) const
+    {
+        process->kill();
+        process->waitForFinished(5000);
+        delete process;
+    }
+};
+using Process = std::unique_ptr<QProcess, ProcessEnd>;
+
+Process start(const QString &program, const QStringList &arguments)
+{
+    Process process(new QProcess);
+    process->start(program, arguments);
+    process->waitForStarted(10000);
+    return process;
+}
+
+// A simulated board; its first line is the path of its pseudo-terminal.
+Process startBoard(const QStringList &arguments, QString *path)
+{
+    Process board = start(QStringLiteral(KELDRO_SIM_PATH), arguments);
+    board->waitForReadyRead(10000);
+    *path = QString::fromLocal8Bit(board->readLine()).trimmed();
+    return board;
+}
+
+// QProcess::waitForFinished() is false for a process whose end has already been seen.
+bool ends(const Process &process, int timeoutMs = 10000)
+{
+    return process->state() == QProcess::NotRunning || process->waitForFinished(timeoutMs);
+}
+
+Process startCli(const QStringList &arguments)
+{
+    return start(QStringLiteral(KELDRO_CLI_PATH), arguments);
+}
+
+QVector<TelemetryRecord> readRecording(const QByteArray &bytes, QString *error)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    RecordReader reader(&buffer);
+    QVector<TelemetryRecord> records;
+    TelemetryRecord record;
+    while (reader.next(&record))
+        records.append(record);
+    *error = reader.errorString();
+    return records;
+}
+
+QByteArray fileContents(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+// The rows as CSV with time and port left out: what a board said, not when or where.
+QByteArray withoutTimeAndPort(QVector<TelemetryRecord> records)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    RecordWriter writer(&buffer, RecordFormat::Csv);
+    for (TelemetryRecord &record : records) {
+        record.timeMs = 0;
+        record.port.clear();
+        writer.write(record);
+    }
+    writer.flush();
+    return buffer.data();
+}
+
+} // namespace
+
+class CliTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString path(const char *name) const { return dir.filePath(QLatin1String(name)); }
+
+private slots:
+    void recordBothLayouts_readBack_data()
+    {
+        QTest::addColumn<int>("layout");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("poll");
+        QTest::newRow("type 1, csv, board answers polls") << 1 << "one.csv" << true;
+        QTest::newRow("type 1, jsonl") << 1 << "one.jsonl" << false;
+        QTest::newRow("type 2, csv") << 2 << "two.csv" << false;
+        QTest::newRow("type 2, jsonl, board answers polls") << 2 << "two.jsonl" << true;
+    }
+    void recordBothLayouts_readBack()
+    {
+        QFETCH(int, layout);
+        QFETCH(QString, file);
+        QFETCH(bool, poll);
+        QStringList board{"--interval", "50", "--layout", QString::number(layout),
+                          "--model",    "5",  "--split"};
+        if (poll)
+            board << "--on-poll";
+        QString port;
+        Process sim = startBoard(board, &port);
+        QStringList record{"record", port, "--count", "5", "-o", dir.filePath(file)};
+        if (poll)
+            record << "--poll";
+        Process cli = startCli(record);
+        QVERIFY(ends(cli, 10000));
+        QCOMPARE(cli->exitCode(), 0);
+        QString error;
+        const auto records = readRecording(fileContents(dir.filePath(file)), &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(records.size(), 5);
+        QCOMPARE(int(records.last().telemetry.layout), layout);
+        QCOMPARE(records.last().port, port);
+        QCOMPARE(records.last().telemetry.model, quint8(5));
+        QVERIFY(records.last().telemetry.cellMillivolts[0] > 2800);
+    }
+
+    void recordReplayRecord_sameRowsApartFromTimeAndPort()
+    {
+        QString port;
+        Process board = startBoard({"--interval", "40", "--noise", "0.3", "--seed", "2"}, &port);
+        Process first = startCli(
+            {"record", port, "--count", "12", "-o", path("first.csv"), "--text", path("text.log")});
+        QVERIFY(ends(first, 10000));
+        QVERIFY(fileContents(path("text.log")).contains("Z " + port.toLocal8Bit() + ' '));
+
+        Process replay = startBoard({"--replay", path("first.csv"), "--interval", "20"}, &port);
+        Process second = startCli({"record", port, "--count", "12", "-o", path("second.jsonl")});
+        QVERIFY(ends(second, 10000));
+        QCOMPARE(second->exitCode(), 0);
+        QVERIFY(ends(replay, 5000));
+        QCOMPARE(replay->exitCode(), 0);
+
+        QString error;
+        const QByteArray before =
+            withoutTimeAndPort(readRecording(fileContents(path("first.csv")), &error));
+        const QByteArray after =
+            withoutTimeAndPort(readRecording(fileContents(path("second.jsonl")), &error));
+        QCOMPARE(before.count('\n'), 12);
+        QCOMPARE(after, before);
+    }
+
+    void sigint_fileWholeAndSummary()
+    {
+        QString port;
+        Process board = startBoard({"--interval", "50"}, &port);
+        Process cli = startCli({"record", port, "-o", path("interrupted.csv")});
+        QTest::qWait(1500);
+        ::kill(pid_t(cli->processId()), SIGINT);
+        QVERIFY(ends(cli, 5000));
+        QCOMPARE(cli->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli->exitCode(), 0);
+        QVERIFY(cli->readAllStandardError().contains(QByteArray(" frames, 0 rejected")));
+        const QByteArray bytes = fileContents(path("interrupted.csv"));
+        QString error;
+        const auto records = readRecording(bytes, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(records.size() >= 15);
+        QVERIFY(bytes.endsWith('\n'));
+    }
+
+    // The port's path is a symlink that goes away with its board and comes back
+    // pointing to another one, as /dev/serial/by-id does with an adapter.
+    void portVanishesAndReturns_data()
+    {
+        QTest::addColumn<bool>("reconnect");
+        QTest::newRow("reconnect") << true;
+        QTest::newRow("--no-reconnect") << false;
+    }
+    void portVanishesAndReturns()
+    {
+        QFETCH(bool, reconnect);
+        const QString link = path("board");
+        QString pty;
+        Process board = startBoard({"--interval", "50"}, &pty);
+        QFile::remove(link);
+        QVERIFY(QFile::link(pty, link));
+        QStringList arguments{"record", link, "--format", "jsonl"};
+        if (!reconnect)
+            arguments << "--no-reconnect";
+        Process cli = startCli(arguments);
+        QByteArray rows;
+        QTRY_VERIFY_WITH_TIMEOUT((rows += cli->readAllStandardOutput()).count('\n') >= 3, 5000);
+
+        board.reset();
+        QFile::remove(link);
+        QByteArray report;
+        QTRY_VERIFY_WITH_TIMEOUT((report += cli->readAllStandardError()).contains(" lost at "),
+                                 5000);
+        if (!reconnect) {
+            QVERIFY(ends(cli, 5000));
+            QCOMPARE(cli->exitCode(), 1);
+            return;
+        }
+        Process second = startBoard({"--interval", "50", "--model", "6"}, &pty);
+        QVERIFY(QFile::link(pty, link));
+        QTRY_VERIFY_WITH_TIMEOUT((rows += cli->readAllStandardOutput()).contains("BMS-BRISQ"),
+                                 5000);
+        QTRY_VERIFY_WITH_TIMEOUT((report += cli->readAllStandardError()).contains("back after"),
+                                 5000);
+        ::kill(pid_t(cli->processId()), SIGTERM);
+        QVERIFY(ends(cli, 5000));
+        QCOMPARE(cli->exitCode(), 0);
+        QVERIFY(cli->readAllStandardError().contains("1 gaps of"));
+        QFile::remove(link);
+    }
+
+    // A recorder held up for 500 ms (a loaded machine, a stopped terminal) finds the
+    // frames waiting in the line and takes every one of them.
+    void stoppedProcess_everyFrameARow()
+    {
+        QString port;
+        Process board = startBoard({"--interval", "50"}, &port);
+        Process cli = startCli({"record", port, "--count", "30", "--format", "csv"});
+        QTRY_VERIFY_WITH_TIMEOUT(cli->bytesAvailable() > 1000, 5000);
+        ::kill(pid_t(cli->processId()), SIGSTOP);
+        QTest::qWait(500);
+        ::kill(pid_t(cli->processId()), SIGCONT);
+        QVERIFY(ends(cli, 10000));
+        QCOMPARE(cli->exitCode(), 0);
+        QVERIFY(cli->readAllStandardError().contains("30 frames, 0 rejected"));
+        QString error;
+        const auto records = readRecording(cli->readAllStandardOutput(), &error);
+        QCOMPARE(records.size(), 30);
+        // The frames sent during the stop come in one pile right after it.
+        auto gap = [&records](int i) { return records[i].timeMs - records[i - 1].timeMs; };
+        int resumed = 1;
+        for (int i = 2; i < records.size(); ++i)
+            resumed = gap(i) > gap(resumed) ? i : resumed;
+        QVERIFY(gap(resumed) >= 400);
+        QVERIFY(resumed + 8 < records.size());
+        QVERIFY(records[resumed + 8].timeMs - records[resumed].timeMs < 100);
+    }
+
+    void exitStatus_data()
+    {
+        QTest::addColumn<QString>("program");       // "" for keldro-cli
+        QTest::addColumn<QStringList>("arguments"); // {port} and {dir} filled in
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        const QString sim = QStringLiteral(KELDRO_SIM_PATH);
+        QTest::newRow("0 list") << "" << QStringList{"list"} << 0 << "PATH";
+        QTest::newRow("0 send -v") << "" << QStringList{"send", "{port}", "off", "-v"} << 0
+                                   << "FE EF 01 0C A5 00 00 00 42 F5 09 83";
+        QTest::newRow("1 full disk")
+            << "prlimit" << QStringList{"--fsize=3000", KELDRO_CLI_PATH,    "record", "{port}",
+                                        "-o",           "{dir}/limited.csv"}
+            << 1 << "it holds every row up to the last whole one";
+        QTest::newRow("2 unknown command")
+            << "" << QStringList{"play"} << 2 << "unknown command \"play\"";
+        QTest::newRow("2 rate 0") << "" << QStringList{"record", "{port}", "--baud", "0"} << 2
+                                  << "--baud: \"0\" is not a rate above 0";
+        QTest::newRow("2 no such date")
+            << "" << QStringList{"send", "{port}", "set-date", "2023-02-29", "--yes"} << 2
+            << "2023-02-29";
+        QTest::newRow("2 no terminal")
+            << "setsid" << QStringList{"-w", KELDRO_CLI_PATH, "send", "{port}", "boot"} << 2
+            << "add --yes";
+        QTest::newRow("2 malformed replay")
+            << sim << QStringList{"--replay", "{dir}/bad.csv"} << 2 << "bad.csv: line 2: 1 fields";
+        QTest::newRow("3 no such port")
+            << "" << QStringList{"record", "/dev/ttyUSB97"} << 3 << "no such port: /dev/ttyUSB97";
+        QTest::newRow("3 file not writable")
+            << "" << QStringList{"record", "{port}", "-o", "{dir}/no/such.csv"} << 3
+            << "cannot write";
+        if (::geteuid() == 0)
+            QTest::newRow("3 permission denied")
+                << "setpriv" << QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                            KELDRO_CLI_PATH,  "record",          "{port}"}
+                << 3 << "permission denied on";
+    }
+    void exitStatus()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QString port;
+        Process board = startBoard({"--interval", "250"}, &port);
+        QFile bad(path("bad.csv"));
+        bad.open(QIODevice::WriteOnly);
+        bad.write(csvHeaderRow() + "x\n");
+        bad.close();
+        for (QString &argument : arguments)
+            argument.replace(QLatin1String("{port}"), port)
+                .replace(QLatin1String("{dir}"), dir.path());
+
+        Process process =
+            start(program.isEmpty() ? QStringLiteral(KELDRO_CLI_PATH) : program, arguments);
+        QVERIFY(ends(process, 10000));
+        const QString output =
+            QString::fromLocal8Bit(process->readAll() + process->readAllStandardError());
+        QVERIFY2(output.contains(says), qPrintable(output));
+        QCOMPARE(process->exitCode(), status);
+        if (QTest::currentDataTag() == QLatin1String("1 full disk")) {
+            const QByteArray bytes = fileContents(path("limited.csv"));
+            QString error;
+            QVERIFY(!readRecording(bytes, &error).isEmpty());
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            QVERIFY(bytes.size() <= 3000 && bytes.endsWith('\n'));
+        }
+    }
+};
+
+QTEST_MAIN(CliTest)
+#include "tst_cli.moc"
