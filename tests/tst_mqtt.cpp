@@ -3,6 +3,7 @@
 #include "mqttwatcher.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryFile>
 #include <QtTest>
@@ -21,6 +22,15 @@ BrokerSettings settingsFor(const MosquittoBroker &broker, qsizetype queueCapacit
 QByteArray numbered(int n)
 {
     return "{\"n\":" + QByteArray::number(n) + '}';
+}
+
+// A simulated board at 20 frames/s; its first line is its pseudo-terminal's path.
+QString startBoard(QProcess &board)
+{
+    board.start(QStringLiteral(KELDRO_SIM_PATH),
+                {QStringLiteral("--interval"), QStringLiteral("50")});
+    board.waitForReadyRead(10000);
+    return QString::fromLocal8Bit(board.readLine()).trimmed();
 }
 
 QList<QByteArray> numberedRange(int from, int to)
@@ -45,9 +55,11 @@ private slots:
     void deliversEveryMessageOnceInOrder();
     void brokerRestartedMidRun_losesNothing();
     void brokerAbsentAtStart_keepsNewestWithinBound();
-    void recorderKilled_brokerPublishesOffline();
     void credentials_data();
     void credentials();
+    void cliRecord_publishesTheRowsThenTheLastWill();
+    void cliRecord_exitStatus_data();
+    void cliRecord_exitStatus();
 };
 
 void TestMqtt::parsesUrls_data()
@@ -201,20 +213,6 @@ void TestMqtt::brokerAbsentAtStart_keepsNewestWithinBound()
     QTRY_COMPARE_WITH_TIMEOUT(watcher.payloads("lab/b1/telemetry"), numberedRange(40, 50), 10000);
 }
 
-void TestMqtt::recorderKilled_brokerPublishesOffline()
-{
-    MosquittoBroker broker;
-    QVERIFY(broker.start());
-    MqttWatcher watcher(broker.port(), "lab/+/status");
-    QTRY_VERIFY(watcher.isSubscribed());
-    QProcess recorder;
-    recorder.start(QStringLiteral(KELDRO_STATUS_HOLDER),
-                   {broker.url(QStringLiteral("lab")), QStringLiteral("SN123")});
-    QTRY_COMPARE(watcher.payloads("lab/SN123/status"), QList<QByteArray>{"online"});
-    recorder.kill();
-    QTRY_COMPARE(watcher.payloads("lab/SN123/status"), (QList<QByteArray>{"online", "offline"}));
-}
-
 void TestMqtt::credentials_data()
 {
     QTest::addColumn<QByteArray>("user");
@@ -243,6 +241,80 @@ void TestMqtt::credentials()
     publisher.addBoard(QStringLiteral("b1"));
     QTRY_COMPARE(connected.count() + refused.count(), 1);
     QCOMPARE(refused.isEmpty() ? QString() : refused.at(0).at(1).toString(), refusal);
+}
+
+void TestMqtt::cliRecord_publishesTheRowsThenTheLastWill()
+{
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    MqttWatcher watcher(broker.port(), "lab/#");
+    QTRY_VERIFY(watcher.isSubscribed());
+    QProcess board;
+    const QString port = startBoard(board);
+    const auto stopBoard = qScopeGuard([&board] {
+        board.kill();
+        board.waitForFinished();
+    });
+    const QString rows = broker.folder() + QStringLiteral("/rows.jsonl");
+    QProcess recorder;
+    recorder.start(QStringLiteral(KELDRO_CLI_PATH),
+                   {QStringLiteral("record"), port, QStringLiteral("--mqtt"),
+                    broker.url(QStringLiteral("lab")), QStringLiteral("--board-id"),
+                    QStringLiteral("b1"), QStringLiteral("-o"), rows});
+    // The file is flushed once a second: give it two.
+    QTRY_VERIFY_WITH_TIMEOUT(watcher.payloads("lab/b1/telemetry").size() >= 45, 10000);
+    recorder.kill();
+    QTRY_COMPARE(watcher.payloads("lab/b1/status"), (QList<QByteArray>{"online", "offline"}));
+
+    QFile file(rows);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> written = file.readAll().split('\n').mid(0, 40);
+    QCOMPARE(watcher.payloads("lab/b1/telemetry").mid(0, written.size()), written);
+}
+
+void TestMqtt::cliRecord_exitStatus_data()
+{
+    QTest::addColumn<QString>("url"); // "BROKER" for the test's broker
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("URL without host")
+        << "mqtt:///lab" << QByteArray() << 2 << "names no broker host";
+    QTest::newRow("credentials refused") << "BROKER" << QByteArray("mallory") << 3
+                                         << "refused board b1: Connection Refused: not authorised.";
+    QTest::newRow("broker away at start")
+        << "mqtt://127.0.0.1:1/lab" << QByteArray() << 0
+        << "mqtt: cannot reach mqtt://127.0.0.1:1/lab (Connection refused)";
+}
+
+void TestMqtt::cliRecord_exitStatus()
+{
+    QFETCH(QString, url);
+    QFETCH(QByteArray, user);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    MosquittoBroker broker({qMakePair(QByteArray("alice"), QByteArray("s3cret"))});
+    QVERIFY(broker.start());
+    QProcess board;
+    const QString port = startBoard(board);
+    const auto stopBoard = qScopeGuard([&board] {
+        board.kill();
+        board.waitForFinished();
+    });
+    QProcess recorder;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KELDRO_MQTT_USER"), QString::fromUtf8(user));
+    environment.insert(QStringLiteral("KELDRO_MQTT_PASSWORD"), QStringLiteral("guess"));
+    recorder.setProcessEnvironment(environment);
+    recorder.start(QStringLiteral(KELDRO_CLI_PATH),
+                   {QStringLiteral("record"), port, QStringLiteral("--count"), QStringLiteral("3"),
+                    QStringLiteral("--board-id"), QStringLiteral("b1"), QStringLiteral("--mqtt"),
+                    url == QLatin1String("BROKER") ? broker.url(QStringLiteral("lab")) : url});
+    QVERIFY(recorder.waitForFinished(15000));
+    QCOMPARE(recorder.exitCode(), status);
+    const QString errors = QString::fromLocal8Bit(recorder.readAllStandardError());
+    QVERIFY2(errors.contains(message), qPrintable(errors));
+    QVERIFY(recorder.readAllStandardOutput().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestMqtt)

@@ -23,7 +23,9 @@ QString describe(int rc, int savedErrno)
 {
     if (rc == MOSQ_ERR_ERRNO)
         return QString::fromLocal8Bit(std::strerror(savedErrno));
-    // libmosquitto says no more than "A TLS error occurred."
+    // libmosquitto says no more than "Lookup error." and "A TLS error occurred."
+    if (rc == MOSQ_ERR_EAI)
+        return QStringLiteral("the host name does not resolve");
     if (rc == MOSQ_ERR_TLS)
         return QStringLiteral("TLS handshake failed: the broker's certificate is not trusted "
                               "or does not name the host (--mqtt-ca FILE names the CA to "
