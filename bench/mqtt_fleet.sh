@@ -68,6 +68,13 @@ cli_pid=$!
 pids+=($cli_pid)
 
 ticks_per_s=$(getconf CLK_TCK)
+threads() { # prints "name:ticks" for each thread of the recorder
+    local task
+    for task in /proc/$cli_pid/task/*; do
+        awk '{ sub(/^[0-9]+ \(/, ""); name = $0; sub(/\).*/, "", name); sub(/^[^)]*\) /, "")
+               printf "%s:%d ", name, $12 + $13 }' "$task/stat" 2>/dev/null || true
+    done
+}
 sample() { # prints "cpu_ticks rss_kB uptime_s" of the recorder
     local stat rss
     stat=$(cut -d' ' -f14,15 "/proc/$cli_pid/stat" 2>/dev/null) || return 1
@@ -81,9 +88,11 @@ if ! first=$(sample); then
     exit 1
 fi
 read -r ticks0 rss0 t0 <<<"$first"
+threads0=$(threads)
 last="$ticks0 $rss0 $t0"
 while now=$(sample); do
     last=$now
+    threads1=$(threads)
     sleep 1
 done
 read -r ticks1 rss1 t1 <<<"$last"
@@ -109,7 +118,7 @@ function epoch_ms(t,    y, m, d, era, yoe, doy, doe) {
 {
     if (!match($0, /"time":"[^"]*"/)) next
     t = substr($0, RSTART + 8, 24)
-    if (match($0, /"port":"[^"]*"/)) key = substr($0, RSTART, RLENGTH) t
+    key = substr($0, index($0, " ") + 1)
     if (key in seen) { twice++; next }
     seen[key] = 1
     printf "%.3f\n", $1 * 1000 - epoch_ms(t)
@@ -123,6 +132,10 @@ echo "boards:        $boards at 10 frames/s for ${seconds} s"
 echo "frames sent:   $((boards * frames))"
 echo "received:      $received telemetry messages, $n distinct, $(cat "$work/twice") twice (keldro-cli exit status $status)"
 echo "CPU:           $cpu % of one core (over $dt s)"
+echo "  by thread:   $(awk -v a="$threads0" -v b="$threads1" -v dt="$dt" -v hz="$ticks_per_s" 'BEGIN {
+    n = split(a, x, " "); for (i = 1; i <= n; i++) { split(x[i], p, ":"); before[p[1]] += p[2] }
+    n = split(b, x, " "); for (i = 1; i <= n; i++) { split(x[i], p, ":"); after[p[1]] += p[2] }
+    for (name in after) printf "%s %.2f %%  ", name, 100 * (after[name] - before[name]) / hz / dt }')"
 echo "RSS:           ${rss0} kB after 2 s, ${rss1} kB at the end"
 echo "latency (ms):  p50 $(pick 0.50)  p99 $(pick 0.99)  max $(tail -1 "$work/latency")"
 grep -E '^keldro-cli: |mqtt' "$work/summary.txt" | tail -2

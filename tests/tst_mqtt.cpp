@@ -268,7 +268,9 @@ void TestMqtt::cliRecord_publishesTheRowsThenTheLastWill()
 
     QFile file(rows);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const QList<QByteArray> written = file.readAll().split('\n').mid(0, 40);
+    QList<QByteArray> written = file.readAll().split('\n');
+    written.removeLast(); // after the last line end
+    QVERIFY(written.size() >= 10);
     QCOMPARE(watcher.payloads("lab/b1/telemetry").mid(0, written.size()), written);
 }
 

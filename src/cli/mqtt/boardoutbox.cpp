@@ -14,7 +14,6 @@ qsizetype BoardOutbox::push(OutboundMessage message)
 QList<OutboundMessage> BoardOutbox::take(qsizetype count)
 {
     QMutexLocker lock(&m_mutex);
-    m_wakePending = false;
     QList<OutboundMessage> taken;
     while (count-- > 0 && !m_messages.empty()) {
         taken.append(std::move(m_messages.front()));
@@ -42,14 +41,6 @@ quint64 BoardOutbox::dropped() const
     return m_dropped;
 }
 
-bool BoardOutbox::claimWake()
-{
-    QMutexLocker lock(&m_mutex);
-    const bool first = !m_wakePending;
-    m_wakePending = true;
-    return first;
-}
-
 void BoardOutbox::setStatus(const OutboundMessage &status)
 {
     QMutexLocker lock(&m_mutex);
@@ -60,7 +51,6 @@ void BoardOutbox::setStatus(const OutboundMessage &status)
 std::optional<OutboundMessage> BoardOutbox::takeStatusChange()
 {
     QMutexLocker lock(&m_mutex);
-    m_wakePending = false;
     if (!m_statusChanged)
         return std::nullopt;
     m_statusChanged = false;

@@ -27,9 +27,6 @@ public:
     qsizetype size() const;
     quint64 dropped() const;
 
-    // True for the first caller after the last take(): the one who must wake the taker.
-    bool claimWake();
-
     // The board's status travels beside the queue, never dropped and never behind
     // old frames: a dashboard wants the port's state now. It goes out when it changes
     // and again first thing on every new connection, since the broker may have
@@ -46,7 +43,6 @@ private:
     std::deque<OutboundMessage> m_messages;
     const qsizetype m_capacity;
     quint64 m_dropped = 0;
-    bool m_wakePending = false;
     std::optional<OutboundMessage> m_status;
     bool m_statusChanged = false;
 };

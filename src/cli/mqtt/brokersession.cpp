@@ -51,10 +51,18 @@ BrokerSession::~BrokerSession()
 
 void BrokerSession::start()
 {
+    // libmosquitto's keepalive only needs a look every few seconds; a very coarse
+    // timer lets every board's look fall on the same wake.
     m_housekeeping = new QTimer(this);
-    m_housekeeping->setInterval(1000);
+    m_housekeeping->setInterval(2000);
+    m_housekeeping->setTimerType(Qt::VeryCoarseTimer);
     connect(m_housekeeping, &QTimer::timeout, this,
             [this] { afterClientCall(mosquitto_loop_misc(m_client)); });
+    // Only when no batch comes to read the acknowledgements first.
+    m_ackCollection = new QTimer(this);
+    m_ackCollection->setSingleShot(true);
+    m_ackCollection->setInterval(50);
+    connect(m_ackCollection, &QTimer::timeout, this, &BrokerSession::pump);
     m_retry = new QTimer(this);
     m_retry->setSingleShot(true);
     connect(m_retry, &QTimer::timeout, this, &BrokerSession::openConnection);
@@ -120,7 +128,11 @@ void BrokerSession::afterClientCall(int rc)
         m_justConnected = false;
         sendGreeting();
     }
-    pump();
+    sendWaiting();
+    if (m_ended) {
+        closeConnection(m_endReason);
+        return;
+    }
     if (m_finishing && m_state == State::Connected && m_inFlight.empty() && m_outbox->size() == 0) {
         // A clean DISCONNECT: the broker drops the last will, the status says offline.
         m_state = State::Finished;
@@ -128,8 +140,16 @@ void BrokerSession::afterClientCall(int rc)
         afterClientCall(MOSQ_ERR_SUCCESS);
         return;
     }
-    if (m_client)
-        m_writeNotifier->setEnabled(mosquitto_want_write(m_client));
+    if (!m_client)
+        return;
+    // Acknowledgements are read with the next batch rather than each as it comes: a
+    // wake of this thread per acknowledgement cost as much as the rest together.
+    // While none is awaited the socket is watched, for the broker's own packets.
+    const bool awaitingAcks = m_state == State::Connected && !m_inFlight.empty();
+    m_readNotifier->setEnabled(!awaitingAcks);
+    if (awaitingAcks)
+        m_ackCollection->start();
+    m_writeNotifier->setEnabled(mosquitto_want_write(m_client));
 }
 
 void BrokerSession::closeConnection(const QString &reason)
@@ -139,8 +159,10 @@ void BrokerSession::closeConnection(const QString &reason)
     m_state = State::Idle;
     m_ended = false;
     m_justConnected = false;
-    if (m_housekeeping)
+    if (m_housekeeping) {
         m_housekeeping->stop();
+        m_ackCollection->stop();
+    }
     // The notifiers may be the ones whose signal is running: disable now, delete later.
     for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier}) {
         if (notifier) {
@@ -201,8 +223,24 @@ void BrokerSession::sendGreeting()
 
 void BrokerSession::pump()
 {
+    if (m_client)
+        afterClientCall(MOSQ_ERR_SUCCESS);
+}
+
+void BrokerSession::sendWaiting()
+{
     if (m_state != State::Connected)
         return;
+    if (!m_readNotifier->isEnabled()) {
+        const int rc = mosquitto_loop_read(m_client, 1);
+        if (rc != MOSQ_ERR_SUCCESS || m_ended) {
+            if (!m_ended) {
+                m_ended = true;
+                m_endReason = describe(rc, errno);
+            }
+            return;
+        }
+    }
     if (const std::optional<OutboundMessage> status = m_outbox->takeStatusChange()) {
         if (!publish(*status)) {
             m_outbox->setStatus(*status);

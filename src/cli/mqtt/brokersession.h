@@ -18,7 +18,7 @@ struct mosquitto;
 // every board has a connection of its own, with that topic as its will.
 //
 // libmosquitto runs without threads of its own here: its socket sits on
-// QSocketNotifiers and a one-second timer runs its keepalive (mosquitto_loop_misc), so
+// QSocketNotifiers and a two-second timer runs its keepalive (mosquitto_loop_misc), so
 // thirty boards cost thirty sockets and not thirty threads. All sessions share one
 // QThread (MqttPublisher's) because libmosquitto resolves the host name and sets up
 // TLS with blocking calls, which must never stall the thread that reads the boards.
@@ -39,6 +39,7 @@ public:
 
     // Called on the MQTT thread, through queued calls.
     Q_INVOKABLE void start();
+    // Collects acknowledgements and sends what waits, as far as the window allows.
     Q_INVOKABLE void pump();
     // Sends what the outbox holds, then disconnects cleanly (no last will); ends
     // at once when no connection is up or under way.
@@ -71,6 +72,7 @@ private:
     void afterClientCall(int rc);
     void closeConnection(const QString &reason);
     void scheduleRetry();
+    void sendWaiting();
     bool publish(const OutboundMessage &message);
     void sendGreeting();
 
@@ -83,6 +85,7 @@ private:
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     QTimer *m_housekeeping = nullptr;
+    QTimer *m_ackCollection = nullptr;
     QTimer *m_retry = nullptr;
     State m_state = State::Idle;
     std::deque<InFlight> m_inFlight;

@@ -9,6 +9,11 @@
 #include <mosquitto.h>
 #include <utility>
 
+namespace {
+// Well inside what a dashboard notices, and few enough wakes of the MQTT thread.
+const int PublishBatchMs = 20;
+} // namespace
+
 MqttPublisher::MqttPublisher(const BrokerSettings &settings, QObject *parent)
     : QObject(parent), m_settings(settings)
 {
@@ -86,18 +91,31 @@ void MqttPublisher::enqueue(const QString &name, OutboundMessage message)
     message.topic = m_settings.url.prefix.toUtf8() + '/' + target.level + message.topic;
     if (target.outbox->push(std::move(message)) > 0)
         emit messagesDropped(name, target.outbox->dropped());
-    wake(target);
+    wake();
 }
 
-void MqttPublisher::wake(const Board &target)
+void MqttPublisher::wake()
 {
-    // One queued call at a time per board: while the broker is away nothing is
-    // taken, and a waiting call already covers whatever comes next.
-    if (target.outbox->claimWake()) {
-        BrokerSession *session = target.session;
-        QMetaObject::invokeMethod(
-            session, [session] { session->pump(); }, Qt::QueuedConnection);
-    }
+    // Messages leave in batches, at most every PublishBatchMs: each time the MQTT
+    // thread wakes it polls every board's socket, and a wake for each frame of thirty
+    // boards cost more than recording them. A waiting batch covers whatever comes
+    // before it leaves.
+    if (m_wakePending.exchange(true))
+        return;
+    QObject *sessions = m_sessions;
+    QMetaObject::invokeMethod(
+        sessions,
+        [this, sessions] {
+            QTimer::singleShot(PublishBatchMs, sessions, [this, sessions] {
+                m_wakePending = false;
+                const QObjectList children = sessions->children();
+                for (QObject *child : children) {
+                    if (auto *session = qobject_cast<BrokerSession *>(child))
+                        session->pump();
+                }
+            });
+        },
+        Qt::QueuedConnection);
 }
 
 void MqttPublisher::publishTelemetry(const QString &board, const QByteArray &json)
@@ -118,7 +136,7 @@ void MqttPublisher::setStatus(const QString &name, bool online)
     status.topic = m_settings.url.prefix.toUtf8() + '/' + target.level + "/status";
     status.payload = online ? QByteArrayLiteral("online") : QByteArrayLiteral("offline");
     target.outbox->setStatus(status);
-    wake(target);
+    wake();
 }
 
 quint64 MqttPublisher::dropped(const QString &board) const

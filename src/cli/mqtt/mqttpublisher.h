@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <memory>
 
 class BoardOutbox;
@@ -69,13 +70,14 @@ private:
 
     Board &board(const QString &name);
     void enqueue(const QString &name, OutboundMessage message);
-    void wake(const Board &board);
+    void wake();
     void sessionFinished(quint64 undelivered);
 
     const BrokerSettings m_settings;
     QThread *m_thread = nullptr;
     QObject *m_sessions = nullptr; // parent of every session, on m_thread
     QHash<QString, Board> m_boards;
+    std::atomic<bool> m_wakePending{false};
     int m_unfinished = 0;
     quint64 m_undelivered = 0;
     bool m_finishing = false;
