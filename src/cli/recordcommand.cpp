@@ -286,8 +286,10 @@ int runRecord(const QStringList &arguments)
         if (!rows.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered))
             return CannotStart;
     } else if (keepRows) {
+        // Not truncated yet: a run whose port turns out busy leaves an earlier
+        // recording under that name alone.
         rows.setFileName(outputPath);
-        if (!openOutput(rows, QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!openOutput(rows, QIODevice::ReadWrite))
             return CannotStart;
     }
     QFile text(parser.value(options.text));

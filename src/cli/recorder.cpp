@@ -100,6 +100,12 @@ bool Recorder::start()
         for (const BoardLink *link : qAsConst(links))
             feed->setPortOpen(link->target().name, true);
     }
+    // The ports are open: now a named file's earlier contents go. Standard output is
+    // left as the shell opened it (">>" appends).
+    if (rows && !rows->fileName().isEmpty() && !rows->isSequential()) {
+        rows->resize(0);
+        rows->seek(0);
+    }
     if (rows)
         writer.writeHeader();
     running.start();

@@ -33,8 +33,8 @@ class Recorder : public QObject
 
 public:
     // rows and text are open; a null text output means standard error, null rows a run
-    // that only publishes. The recorder flushes rows once a second to a file, at once to
-    // anything else.
+    // that only publishes. A file of rows is emptied once the ports are open; rows reach
+    // it once a second, and anything else (a pipe, a terminal) at once.
     Recorder(const RecordSettings &settings, QFile *rows, const QString &rowsName, QFile *text,
              QObject *parent = nullptr);
     ~Recorder() override;
