@@ -241,12 +241,10 @@ void BrokerSession::sendWaiting()
             return;
         }
     }
-    if (const std::optional<OutboundMessage> status = m_outbox->takeStatusChange()) {
-        if (!publish(*status)) {
-            m_outbox->setStatus(*status);
-            return;
-        }
-    }
+    // A new status goes ahead of old frames, except the last "offline", which must
+    // not be followed by the frames still queued.
+    if (!m_finishing && !publishStatusChange())
+        return;
     const qsizetype room = InFlightWindow - qsizetype(m_inFlight.size());
     if (room <= 0)
         return;
@@ -254,9 +252,20 @@ void BrokerSession::sendWaiting()
     for (qsizetype i = 0; i < messages.size(); ++i) {
         if (!publish(messages.at(i))) {
             m_outbox->putBack(messages.mid(i));
-            break;
+            return;
         }
     }
+    if (m_finishing && m_outbox->size() == 0)
+        publishStatusChange();
+}
+
+bool BrokerSession::publishStatusChange()
+{
+    const std::optional<OutboundMessage> status = m_outbox->takeStatusChange();
+    if (!status || publish(*status))
+        return true;
+    m_outbox->setStatus(*status);
+    return false;
 }
 
 bool BrokerSession::publish(const OutboundMessage &message)
@@ -283,6 +292,11 @@ bool BrokerSession::publish(const OutboundMessage &message)
 void BrokerSession::finish()
 {
     m_finishing = true;
+    OutboundMessage offline;
+    offline.kind = OutboundMessage::Kind::Status;
+    offline.topic = m_statusTopic;
+    offline.payload = Offline;
+    m_outbox->setStatus(offline);
     if (m_retry)
         m_retry->stop();
     if (m_state == State::Connected || m_state == State::Connecting)

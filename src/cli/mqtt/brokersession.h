@@ -41,8 +41,8 @@ public:
     Q_INVOKABLE void start();
     // Collects acknowledgements and sends what waits, as far as the window allows.
     Q_INVOKABLE void pump();
-    // Sends what the outbox holds, then disconnects cleanly (no last will); ends
-    // at once when no connection is up or under way.
+    // Sends what the outbox holds and then "offline", then disconnects cleanly (no
+    // last will); ends at once when no connection is up or under way.
     Q_INVOKABLE void finish();
 
 signals:
@@ -73,6 +73,7 @@ private:
     void closeConnection(const QString &reason);
     void scheduleRetry();
     void sendWaiting();
+    bool publishStatusChange();
     bool publish(const OutboundMessage &message);
     void sendGreeting();
 

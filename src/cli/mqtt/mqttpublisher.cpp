@@ -166,7 +166,6 @@ void MqttPublisher::finish(int timeoutMs)
     m_unfinished = int(m_boards.size());
     m_undelivered = 0;
     for (auto it = m_boards.cbegin(); it != m_boards.cend(); ++it) {
-        setStatus(it.key(), false);
         BrokerSession *session = it->session;
         QMetaObject::invokeMethod(
             session, [session] { session->finish(); }, Qt::QueuedConnection);

@@ -47,7 +47,7 @@ public:
     quint64 droppedTotal() const;
     QStringList boards() const;
 
-    // Sets every board offline, sends what waits and disconnects cleanly; finished()
+    // Sends what waits, then every board's "offline", and disconnects cleanly; finished()
     // follows when every board is done, or after timeoutMs with what is still unsent.
     void finish(int timeoutMs);
 
