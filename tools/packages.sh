@@ -6,9 +6,10 @@ set -euo pipefail
 # QCustomPlot draws the trends window: libqcustomplot-dev holds the header and the Qt 5
 # library, libqcustomplot2.1-qt6 the library for a -DKELDRO_QT=6 build.
 packages=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev libudev-dev
-          libqcustomplot-dev libqcustomplot2.1-qt6 fonts-dejavu-core fonts-inconsolata)
+          libqcustomplot-dev libqcustomplot2.1-qt6 libmosquitto-dev fonts-dejavu-core
+          fonts-inconsolata)
 if [ "${1:-}" = test ]; then
-    packages+=(clang libclang-rt-dev libbenchmark-dev)
+    packages+=(clang libclang-rt-dev libbenchmark-dev mosquitto mosquitto-clients)
 fi
 missing=()
 for p in "${packages[@]}"; do

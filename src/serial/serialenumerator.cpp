@@ -73,6 +73,7 @@ QList<PortInfo> systemPorts()
         info.enumName = QStringLiteral("system");
         info.vendorID = system.hasVendorIdentifier() ? system.vendorIdentifier() : 0;
         info.productID = system.hasProductIdentifier() ? system.productIdentifier() : 0;
+        info.serialNumber = system.serialNumber();
         ports.append(info);
     }
     return ports;
