@@ -5,13 +5,17 @@
 //   build/bench_link [part] [frames]
 // part is display, latency, idle or log (all of them by default); frames is the
 // length of the latency run, 1000 by default.
+#include "benchsupport.h"
 #include "protocol/displaytext.h"
 #include "protocol/telemetryframe.h"
+#include "protocol/telemetryrecord.h"
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "ui_widget.h"
 #include "window/telemetryview.h"
+#include "window/trendswindow.h"
+#include "window/valuefieldmarks.h"
 #include "window/widget.h"
 #include "workedexamples.h"
 
@@ -59,25 +63,6 @@ Telemetry everythingChanged()
     return t;
 }
 
-double cpuSeconds()
-{
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
-
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 double percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
@@ -120,30 +105,56 @@ void displayCost()
     ui.setupUi(&host);
     prepareValueFields(ui);
     host.show();
-    const TelemetryTexts a = renderTelemetry(sampleTelemetry());
-    const TelemetryTexts all = renderTelemetry(everythingChanged());
+    ValueFieldMarks marks(ui);
+    // The window feeds its live trends window from the first frame, shown or not.
+    TrendsWindow trends;
+    TelemetryRecord record{0, QStringLiteral("ttyUSB0"), Telemetry{}};
+    const Telemetry sample = sampleTelemetry();
+    const Telemetry changed = everythingChanged();
+    const TelemetryTexts a = renderTelemetry(sample);
+    const TelemetryTexts all = renderTelemetry(changed);
     Telemetry few = sampleTelemetry();
     few.cellMillivolts[0] += 1;
     few.currentMilliamps += 1;
     few.stateOfCharge += 1;
     const TelemetryTexts three = renderTelemetry(few);
 
-    const auto run = [&](const TelemetryTexts &other, bool paint) {
+    // marked: also what the window does after showing a frame: the stale timer and
+    // the balance colours (the sample's cells are 14 mV apart, so two of them are
+    // coloured); fed: and the hidden live trends window gets the frame.
+    const auto run = [&](const TelemetryTexts &other, const Telemetry &otherTelemetry, bool paint,
+                         bool marked, bool fed = false) {
         constexpr int rounds = 2000;
         QElapsedTimer clock;
         clock.start();
         for (int i = 0; i < rounds; ++i) {
             showTelemetry(ui, i % 2 ? other : a);
+            if (marked)
+                marks.frameShown(i % 2 ? otherTelemetry : sample);
+            if (fed) {
+                record.timeMs += 100;
+                record.telemetry = i % 2 ? otherTelemetry : sample;
+                trends.addRecord(record);
+            }
             if (paint)
                 QCoreApplication::processEvents();
         }
         return double(clock.nsecsElapsed()) / 1e3 / rounds;
     };
-    run(all, true); // warm up
+    run(all, changed, true, true); // warm up
     std::printf("display, 39 fields changing: %.1f us per frame (%.1f us with repaint)\n",
-                run(all, false), run(all, true));
+                run(all, changed, false, false), run(all, changed, true, false));
     std::printf("display, 3 fields changing: %.1f us per frame (%.1f us with repaint)\n",
-                run(three, false), run(three, true));
+                run(three, few, false, false), run(three, few, true, false));
+    std::printf("display and marks, 39 fields changing: %.1f us per frame (%.1f us with "
+                "repaint)\n",
+                run(all, changed, false, true), run(all, changed, true, true));
+    std::printf("display and marks, 3 fields changing: %.1f us per frame (%.1f us with "
+                "repaint)\n",
+                run(three, few, false, true), run(three, few, true, true));
+    std::printf("display, marks and hidden trends, 3 fields changing: %.1f us per frame (%.1f "
+                "us with repaint)\n",
+                run(three, few, false, true, true), run(three, few, true, true, true));
 }
 
 void idleCpu()
@@ -154,11 +165,11 @@ void idleCpu()
     // A plain event loop: QTest::qWait itself wakes every few milliseconds.
     QEventLoop idle;
     QTimer::singleShot(30000, &idle, &QEventLoop::quit);
-    const double before = cpuSeconds();
+    const double before = BenchSupport::cpuSeconds();
     QElapsedTimer clock;
     clock.start();
     idle.exec();
-    const double used = cpuSeconds() - before;
+    const double used = BenchSupport::cpuSeconds() - before;
     std::printf("idle window with hot-plug notifications on: %.3f %% of a core over %.0f s\n",
                 100.0 * used / (double(clock.elapsed()) / 1000.0),
                 double(clock.elapsed()) / 1000.0);
@@ -186,7 +197,7 @@ void logGrowth(bool lineBreaks)
         if ((i + 1) % stretch == 0)
             std::printf("  %2d-%2d MiB: %4.0f us per chunk, resident %ld KiB, log %d characters\n",
                         (i + 1 - stretch) * 4 / 1024, (i + 1) * 4 / 1024,
-                        double(clock.nsecsElapsed()) / 1e3 / stretch, residentKiB(),
+                        double(clock.nsecsElapsed()) / 1e3 / stretch, BenchSupport::residentKiB(),
                         log.document()->characterCount());
     }
 }

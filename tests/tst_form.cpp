@@ -3,14 +3,18 @@
 // (and so stacking and tab) order, and the properties that set the display fields and
 // controls apart.
 
+#include "protocol/displaytext.h"
 #include "ui_widget.h"
+#include "window/shippedfont.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QMap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyleOptionComboBox>
 #include <QTextBrowser>
 #include <QtTest>
 #include <iterator>
@@ -55,7 +59,7 @@ const FormWidget OtherWidgets[] = {
     {"label_BQ_NTC1_unit", "QLabel", W2, {370, 40, 20, 20}, Celsius, Kind::Plain},
     {"label_BMS", "QLabel", W2, {20, 0, 101, 20}, "BMS-X", Kind::Plain},
     {"label_current_unit", "QLabel", W2, {370, 190, 20, 20}, "mA", Kind::Plain},
-    {"label_BQ_NTC2", "QLabel", W2, {210, 70, 54, 20}, "BAT_NTC2", Kind::Plain},
+    {"label_BQ_NTC2", "QLabel", W2, {210, 70, 81, 20}, "BAT_NTC2", Kind::Plain},
     {"label_SOC", "QLabel", W2, {210, 220, 31, 20}, "SOC", Kind::Plain},
     {"label_MCU_NTC2_unit", "QLabel", W2, {370, 160, 20, 20}, Celsius, Kind::Plain},
     {"textBrowser_BQ_NTC1", "QTextBrowser", W2, {300, 40, 61, 20}, "", Kind::ValueField},
@@ -65,7 +69,7 @@ const FormWidget OtherWidgets[] = {
     {"label_MCU_NTC1", "QLabel", W2, {210, 130, 81, 20}, "SELF-DSG", Kind::Plain},
     {"textBrowser_MCU_NTC1", "QTextBrowser", W2, {300, 130, 61, 20}, "", Kind::ValueField},
     {"textBrowser_BQ_NTC2", "QTextBrowser", W2, {300, 70, 61, 20}, "", Kind::ValueField},
-    {"label_BQ_NTC1", "QLabel", W2, {210, 40, 54, 20}, "BAT_NTC1", Kind::Plain},
+    {"label_BQ_NTC1", "QLabel", W2, {210, 40, 81, 20}, "BAT_NTC1", Kind::Plain},
     {"label_pack_voltage_unit", "QLabel", W2, {150, 520, 20, 20}, "mV", Kind::Plain},
     {"textBrowser_bq_status", "QTextBrowser", W2, {300, 280, 61, 20}, "", Kind::ValueField},
     {"pushButton_OpenClose", "QPushButton", W2, {380, 0, 91, 22}, "Open/Close", Kind::Plain},
@@ -87,13 +91,13 @@ const FormWidget OtherWidgets[] = {
     {"label_battery_version", "QLabel", W2, {120, 0, 41, 20}, "XX", Kind::Plain},
     {"textBrowser_BQ_NTC3", "QTextBrowser", W2, {300, 100, 61, 20}, "", Kind::ValueField},
     {"label_BQ_NTC3_unit", "QLabel", W2, {370, 100, 20, 20}, Celsius, Kind::Plain},
-    {"label_BQ_NTC3", "QLabel", W2, {210, 100, 54, 20}, "BAT_NTC3", Kind::Plain},
+    {"label_BQ_NTC3", "QLabel", W2, {210, 100, 81, 20}, "BAT_NTC3", Kind::Plain},
     {"label_OCD", "QLabel", W2, {210, 440, 21, 16}, "OC", Kind::Plain},
     {"textBrowser_OCD", "QTextBrowser", W2, {240, 440, 21, 20}, "", Kind::FlagField},
     {"label_SCD", "QLabel", W2, {320, 440, 21, 16}, "SC", Kind::Plain},
     {"textBrowser_SCD", "QTextBrowser", W2, {350, 440, 21, 20}, "", Kind::FlagField},
     {"textBrowser_OVB", "QTextBrowser", W2, {240, 480, 21, 20}, "", Kind::FlagField},
-    {"label_OVB", "QLabel", W2, {210, 480, 21, 16}, "OVB", Kind::Plain},
+    {"label_OVB", "QLabel", W2, {210, 480, 29, 16}, "OVB", Kind::Plain},
     {"label_OVD", "QLabel", W2, {320, 480, 21, 16}, "OV", Kind::Plain},
     {"textBrowser_OVD", "QTextBrowser", W2, {350, 480, 21, 20}, "", Kind::FlagField},
     {"label_UV", "QLabel", W2, {430, 440, 21, 16}, "UV", Kind::Plain},
@@ -106,9 +110,9 @@ const FormWidget OtherWidgets[] = {
     {"checkBox_Trans", "QCheckBox", W2, {30, 580, 61, 16}, "Trans", Kind::Disabled},
     {"pushButton_SOC_Cal", "QPushButton", W2, {400, 220, 31, 20}, "CAL", Kind::Disabled},
     {"textBrowser_manufacture", "QTextBrowser", W2, {300, 340, 81, 20}, "", Kind::ValueField},
-    {"label_manufacture", "QLabel", W2, {210, 340, 81, 20}, "Manufacture", Kind::Plain},
+    {"label_manufacture", "QLabel", W2, {210, 340, 89, 20}, "Manufacture", Kind::Plain},
     {"pushButton_manu_date_set", "QPushButton", W2, {400, 340, 31, 20}, "SET", Kind::Disabled},
-    {"comboBox_Port", "QComboBox", W2, {190, 0, 71, 20}, "", Kind::PortBox},
+    {"comboBox_Port", "QComboBox", W2, {190, 0, 89, 20}, "", Kind::PortBox},
     {"comboBox_BaudRate", "QComboBox", W2, {280, 0, 81, 20}, "", Kind::BaudBox},
     {"plainTextEdit", "QPlainTextEdit", Win, {510, 10, 371, 591}, "", Kind::ReceiveLog},
     {"pushButton_Receive_Clear", "QPushButton", Win, {510, 600, 51, 20}, "Clear", Kind::Plain},
@@ -274,6 +278,7 @@ class TstForm : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -285,11 +290,17 @@ private slots:
     void laterWidgetLiesOnTop();
     void countsByClass_data();
     void countsByClass();
+    void noTextIsClipped();
 
 private:
     Ui::Widget *ui = nullptr;
     QWidget *form = nullptr;
 };
+
+void TstForm::initTestCase()
+{
+    useShippedFont();
+}
 
 void TstForm::init()
 {
@@ -480,6 +491,44 @@ void TstForm::countsByClass()
         found +=
             QLatin1String(w->metaObject()->className()) == QLatin1String(QTest::currentDataTag());
     QCOMPARE(found, count);
+}
+
+// With the font the window ships with, every label's text and the longest Linux
+// port name fit the room their widget gives them.
+void TstForm::noTextIsClipped()
+{
+    QCOMPARE(QFontInfo(QApplication::font()).family(), QStringLiteral("Inconsolata"));
+
+    QStringList clipped;
+    const auto check = [&clipped](const QString &name, const QString &text, int room) {
+        const int advance = QFontMetrics(QApplication::font()).horizontalAdvance(text);
+        if (advance > room)
+            clipped
+                << QStringLiteral("%1 \"%2\": %3 px in %4").arg(name, text).arg(advance).arg(room);
+    };
+    for (const QLabel *label : form->findChildren<QLabel *>()) {
+        QStringList texts{label->text()};
+        // The board's model and cell type replace these two placeholders.
+        for (int code = 0; code < 256; ++code) {
+            if (label == ui->label_BMS)
+                texts << DisplayText::model(quint8(code));
+            else if (label == ui->label_battery_version)
+                texts << DisplayText::cellType(quint8(code));
+        }
+        for (const QString &text : qAsConst(texts))
+            check(label->objectName(), text, label->contentsRect().width());
+    }
+
+    QComboBox *box = ui->comboBox_Port;
+    QStyleOptionComboBox option;
+    option.initFrom(box);
+    option.editable = box->isEditable();
+    // A closed box draws its text one pixel inside its edit field on either side.
+    const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                     QStyle::SC_ComboBoxEditField, box);
+    check(box->objectName(), QStringLiteral("ttyACM10"), field.width() - 2);
+
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("; "))));
 }
 
 QTEST_MAIN(TstForm)

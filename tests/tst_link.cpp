@@ -5,6 +5,7 @@
 #include "protocol/telemetryrecord.h"
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
+#include "serial/serialport.h"
 #include "stall.h"
 #include "ui_widget.h"
 #include "window/widget.h"
@@ -215,27 +216,40 @@ private slots:
     void openFailure_data()
     {
         QTest::addColumn<QString>("cause");
-        QTest::newRow("no port chosen") << "noPort";
-        QTest::newRow("empty baud box gives rate 0") << "rateZero";
-        QTest::newRow("device gone before the click") << "deviceGone";
+        QTest::addColumn<QString>("reason"); // how the line after the error starts
+        QTest::newRow("no port chosen") << "noPort"
+                                        << "No port is chosen";
+        QTest::newRow("empty baud box gives rate 0") << "rateZero"
+                                                     << "The baud rate is not";
+        QTest::newRow("device gone before the click") << "deviceGone"
+                                                      << "%1 is not there";
+        QTest::newRow("port held by another program") << "busy"
+                                                      << "%1 is in use";
     }
     void openFailure()
     {
         QFETCH(QString, cause);
+        QFETCH(QString, reason);
         QString name = portName();
+        SerialPort holder(name, PortSettings{}, SerialPort::EventDriven);
         if (cause == "noPort") {
             child<QComboBox>("comboBox_Port")->setCurrentIndex(-1);
             name.clear();
         } else if (cause == "rateZero") {
             child<QComboBox>("comboBox_BaudRate")->setEditText(QString());
+        } else if (cause == "busy") {
+            QVERIFY(holder.open(QIODevice::ReadWrite));
         } else {
             board->closeMaster();
         }
         clickOpenClose();
-        QCOMPARE(log(), "OPEN COM ERROR..." + name);
+        const QStringList lines = log().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.at(0), "OPEN COM ERROR..." + name);
+        QVERIFY2(lines.at(1).startsWith(reason.arg(name)), qPrintable(lines.at(1)));
         QVERIFY(linkControlsClosed());
         clickOpenClose();
-        QCOMPARE(log(), "OPEN COM ERROR..." + name + "\nOPEN COM ERROR..." + name);
+        QCOMPARE(log(), lines.join('\n') + '\n' + lines.join('\n'));
     }
 
     void typedRateIsUsedAtTheNextOpen()

@@ -7,17 +7,22 @@
 #include "ui_widget.h"
 #include "window/widget.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QIntValidator>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyleFactory>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextLayout>
 #include <QtTest>
 #include <algorithm>
 #include <iterator>
+#include <memory>
 
 namespace {
 
@@ -94,6 +99,8 @@ private:
 
     PtyPair first;
     PtyPair second;
+    QTemporaryDir links;
+    QString longName;      // a link to the first, whose path is wider than the port box
     QStringList portNames; // in the order the enumerator lists them
     Widget *window = nullptr;
 };
@@ -104,7 +111,10 @@ void TstWidgetStartup::initTestCase()
     SerialEnumerator::setSystemPortsHidden(true);
     SerialEnumerator::addVirtualPort(second.slavePath());
     SerialEnumerator::addVirtualPort(first.slavePath());
-    portNames << first.slavePath() << second.slavePath();
+    longName = links.filePath(QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
+    QVERIFY(QFile::link(first.slavePath(), longName));
+    SerialEnumerator::addVirtualPort(longName);
+    portNames << first.slavePath() << second.slavePath() << longName;
     std::sort(portNames.begin(), portNames.end(), &SerialEnumerator::portNameLess);
 
     previousHandler = qInstallMessageHandler(captureDebug);
@@ -119,6 +129,7 @@ void TstWidgetStartup::cleanupTestCase()
     qInstallMessageHandler(previousHandler);
     SerialEnumerator::removeVirtualPort(first.slavePath());
     SerialEnumerator::removeVirtualPort(second.slavePath());
+    SerialEnumerator::removeVirtualPort(longName);
 }
 
 void TstWidgetStartup::constructionRanNoPortSlot()
@@ -191,6 +202,23 @@ void TstWidgetStartup::portListShowsPresentPorts()
         listed << ports->itemText(i);
     QCOMPARE(listed, portNames);
     QCOMPARE(ports->currentIndex(), 0);
+
+    // A virtual port has no description or USB ids: its tooltip is its path. The
+    // drop-down list shows every entry whole.
+    int widest = 0;
+    for (int i = 0; i < ports->count(); ++i) {
+        QCOMPARE(ports->itemData(i, Qt::ToolTipRole).toString(), portNames.at(i));
+        widest = qMax(widest, ports->view()->fontMetrics().horizontalAdvance(portNames.at(i)));
+    }
+    QCOMPARE(ports->toolTip(), portNames.first());
+    // Fusion widens its drop-down by itself; a style whose drop-down is a plain list
+    // under the box (Windows) does not.
+    const std::unique_ptr<QStyle> listStyle(QStyleFactory::create(QStringLiteral("Windows")));
+    ports->setStyle(listStyle.get());
+    ports->showPopup();
+    QVERIFY(ports->view()->viewport()->width() > widest);
+    ports->hidePopup();
+    ports->setStyle(nullptr);
 }
 
 void TstWidgetStartup::baudList()

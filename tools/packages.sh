@@ -4,11 +4,14 @@
 #   tools/packages.sh test   that, plus what the tests, the fuzzer, the benchmarks, the
 #                            Qt 6 build and the package checks need
 set -euo pipefail
+# QCustomPlot draws the trends window: libqcustomplot-dev holds the header and the Qt 5
+# library, libqcustomplot2.1-qt6 the library for a -DKELDRO_QT=6 build.
 packages=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev libudev-dev
-          fonts-dejavu-core fonts-inconsolata)
+          libqcustomplot-dev libqcustomplot2.1-qt6 libmosquitto-dev fonts-dejavu-core
+          fonts-inconsolata)
 if [ "${1:-}" = test ]; then
-    packages+=(clang libclang-rt-dev libbenchmark-dev qt6-base-dev qt6-serialport-dev
-               lintian desktop-file-utils appstream)
+    packages+=(clang libclang-rt-dev libbenchmark-dev mosquitto mosquitto-clients
+               qt6-base-dev qt6-serialport-dev lintian desktop-file-utils appstream)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,10 +1,11 @@
 #include "app/startupprobe.h"
 #include "serial/serialenumerator.h"
+#include "window/shippedfont.h"
 #include "window/widget.h"
+#include "window/windowmenu.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QFont>
 #include <keldro_version.h>
 
 namespace {
@@ -22,7 +23,14 @@ bool onlyPrints(int argc, char *argv[])
     return false;
 }
 
-QStringList virtualPortsFromCommandLine(const QCoreApplication &app)
+struct CommandLine
+{
+    QStringList virtualPorts;
+    QString recordPath;
+    QString openPath;
+};
+
+CommandLine parseCommandLine(const QCoreApplication &app)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -35,8 +43,19 @@ QStringList virtualPortsFromCommandLine(const QCoreApplication &app)
                        "pseudo-terminal, a socat link). Repeatable."),
         QStringLiteral("PATH"));
     parser.addOption(addPort);
+    const QCommandLineOption record(
+        QStringLiteral("record"),
+        QStringLiteral("Record every frame the window shows to FILE from the start: CSV, or "
+                       "JSON Lines when FILE ends in .jsonl."),
+        QStringLiteral("FILE"));
+    parser.addOption(record);
+    const QCommandLineOption open(
+        QStringLiteral("open"),
+        QStringLiteral("Show the recording FILE (CSV or JSON Lines) in a trends window."),
+        QStringLiteral("FILE"));
+    parser.addOption(open);
     parser.process(app);
-    return parser.values(addPort);
+    return CommandLine{parser.values(addPort), parser.value(record), parser.value(open)};
 }
 
 } // namespace
@@ -47,7 +66,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(KELDRO_VERSION));
     if (onlyPrints(argc, argv)) {
         QCoreApplication app(argc, argv);
-        virtualPortsFromCommandLine(app);
+        parseCommandLine(app);
         return 0;
     }
 
@@ -62,19 +81,18 @@ int main(int argc, char *argv[])
     // Wayland compositors find the window's icon and name through its desktop entry.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.keldro.Keldro"));
     QApplication app(argc, argv);
-    for (const QString &path : virtualPortsFromCommandLine(app))
+    const CommandLine commandLine = parseCommandLine(app);
+    for (const QString &path : commandLine.virtualPorts)
         SerialEnumerator::addVirtualPort(path);
 
-    // Consolas is rarely installed outside Windows. Inconsolata was drawn after it
-    // and is nearly as narrow, which the small value fields need; failing that, the
-    // hint still picks a fixed-pitch face so that digits line up.
-    QFont::insertSubstitution(QStringLiteral("Consolas"), QStringLiteral("Inconsolata"));
-    QFont font(QStringLiteral("Consolas"), 11);
-    font.setStyleHint(QFont::Monospace);
-    QApplication::setFont(font);
+    useShippedFont();
 
     Widget window;
     window.show();
+    if (!commandLine.recordPath.isEmpty())
+        window.windowMenu()->startRecording(commandLine.recordPath);
+    if (!commandLine.openPath.isEmpty())
+        window.windowMenu()->openRecording(commandLine.openPath);
     StartupProbe::watch(&window);
     return app.exec();
 }

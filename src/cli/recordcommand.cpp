@@ -1,5 +1,7 @@
+#include "cli/mqtt/mqttcredentials.h"
 #include "console.h"
 #include "exitstatus.h"
+#include "mqttfeed.h"
 #include "recorder.h"
 #include "subcommand.h"
 #include "terminationsignals.h"
@@ -21,7 +23,9 @@ const SubcommandHelp Help{
     "its time and port. Ctrl+C or SIGTERM ends the run; a summary goes to standard\n"
     "error. When standard error is a terminal, a status line shows the time, frames\n"
     "accepted and rejected per port, text lines and the last frame's cell voltages.\n"
-    "A port that vanishes is recorded again once it is back.",
+    "A port that vanishes is recorded again once it is back.\n"
+    "With --mqtt each frame also goes to an MQTT broker, as one JSON object with the\n"
+    "keys of JSON Lines; without -o it goes there only.",
     "Columns, in this order (CSV header; the keys in JSON Lines):\n"
     "  time port layout cell1_mV..cell15_mV battery_mV pack_mV current_mA soc_pct\n"
     "  ntc1_C ntc2_C ntc3_C self_discharge_C mosfet_C cycles bq_status system_state\n"
@@ -29,10 +33,25 @@ const SubcommandHelp Help{
     "  version model cell_type manufacture_date\n"
     "Fields that a layout 1 board does not send are empty (CSV) or null (JSON).\n"
     "\n"
+    "MQTT topics, under the URL's prefix, for each board (the adapter's USB serial\n"
+    "number, else the port's name, or --board-id):\n"
+    "  PREFIX/BOARD/telemetry  one JSON object per frame\n"
+    "  PREFIX/BOARD/text       the board's text lines\n"
+    "  PREFIX/BOARD/status     online / offline, retained; offline also when keldro-cli\n"
+    "                          dies (each board's connection has it as its last will)\n"
+    "The user name and password come from KELDRO_MQTT_USER and KELDRO_MQTT_PASSWORD,\n"
+    "or from --mqtt-auth FILE (lines user=NAME and password=SECRET), never from the\n"
+    "command line. While the broker is away messages wait, up to --mqtt-queue per\n"
+    "board, and go out in order when it answers; past that the oldest are dropped and\n"
+    "counted. A broker that refuses the credentials ends the run with status 3.\n"
+    "\n"
     "Examples:\n"
     "  keldro-cli record --poll /dev/ttyUSB0 -o charge.csv\n"
     "  keldro-cli record ttyUSB0 ttyUSB1 --duration 3600 -o night.jsonl --text night.log\n"
-    "  keldro-cli record ttyUSB0 --format jsonl --count 1 | jq .soc_pct\n"};
+    "  keldro-cli record ttyUSB0 --format jsonl --count 1 | jq .soc_pct\n"
+    "  keldro-cli record ttyUSB0 ttyUSB1 --mqtt mqtt://broker.lab/keldro -o night.csv\n"
+    "  KELDRO_MQTT_USER=rack1 KELDRO_MQTT_PASSWORD=... keldro-cli record ttyUSB0 \\\n"
+    "      --mqtt mqtts://broker.lab/lab/rack1 --mqtt-ca lab-ca.crt --ha-discovery\n"};
 
 struct Options
 {
@@ -63,7 +82,109 @@ struct Options
     QCommandLineOption noReconnect{QStringLiteral("no-reconnect"),
                                    QStringLiteral("End the run with exit status 1 when a port "
                                                   "vanishes, instead of waiting for it.")};
+    QCommandLineOption mqtt{QStringLiteral("mqtt"),
+                            QStringLiteral("Publish to the MQTT broker at URL: "
+                                           "mqtt://host[:port]/prefix, or mqtts:// for TLS "
+                                           "(ports 1883 and 8883 by default)."),
+                            QStringLiteral("URL")};
+    QCommandLineOption boardId{QStringLiteral("board-id"),
+                               QStringLiteral("The board's name in the topics; once per PORT, "
+                                              "in the same order."),
+                               QStringLiteral("ID")};
+    QCommandLineOption qos{QStringLiteral("qos"),
+                           QStringLiteral("MQTT quality of service of telemetry and text "
+                                          "(default 1; status is always 1)."),
+                           QStringLiteral("0|1"), QStringLiteral("1")};
+    QCommandLineOption mqttQueue{QStringLiteral("mqtt-queue"),
+                                 QStringLiteral("Messages kept per board while the broker is "
+                                                "away (default 6000: ten minutes at 10 "
+                                                "frames/s)."),
+                                 QStringLiteral("N"), QStringLiteral("6000")};
+    QCommandLineOption mqttCa{QStringLiteral("mqtt-ca"),
+                              QStringLiteral("Trust the CA certificates in FILE for mqtts:// "
+                                             "(default: the system's)."),
+                              QStringLiteral("FILE")};
+    QCommandLineOption mqttAuth{QStringLiteral("mqtt-auth"),
+                                QStringLiteral("Read user=NAME and password=SECRET lines from "
+                                               "FILE instead of KELDRO_MQTT_USER and "
+                                               "KELDRO_MQTT_PASSWORD."),
+                                QStringLiteral("FILE")};
+    QCommandLineOption haDiscovery{QStringLiteral("ha-discovery"),
+                                   QStringLiteral("Publish Home Assistant discovery configs "
+                                                  "(retained), so that each board shows as a "
+                                                  "device with its sensors.")};
 };
+
+// How long the start waits for the broker's answer, so that refused credentials end
+// the run before the boards are touched; a broker that is slower only gets reported.
+constexpr int BrokerAnswerMs = 2000;
+
+// The --mqtt options, checked before anything is opened. Returns the exit status when
+// they stop the run.
+std::optional<int> parseMqtt(const QCommandLineParser &parser, const Options &options,
+                             const RecordSettings &record, BrokerSettings *broker,
+                             QStringList *boardIds)
+{
+    for (const QCommandLineOption *option :
+         {&options.boardId, &options.qos, &options.mqttQueue, &options.mqttCa, &options.mqttAuth,
+          &options.haDiscovery}) {
+        if (!parser.isSet(options.mqtt) && parser.isSet(*option))
+            return usageError(
+                Help, QStringLiteral("--%1 needs --mqtt URL").arg(option->names().constFirst()));
+    }
+    if (!parser.isSet(options.mqtt))
+        return std::nullopt;
+    QString error;
+    const std::optional<MqttUrl> url = MqttUrl::parse(parser.value(options.mqtt), &error);
+    if (!url)
+        return usageError(Help, error);
+    broker->url = *url;
+    const QString qos = parser.value(options.qos);
+    if (qos != QLatin1String("0") && qos != QLatin1String("1"))
+        return usageError(Help, QStringLiteral("--qos: \"%1\" is neither 0 nor 1").arg(qos));
+    broker->qos = qos.toInt();
+    bool ok = false;
+    broker->queueCapacity = parser.value(options.mqttQueue).toInt(&ok);
+    if (!ok || broker->queueCapacity <= 0)
+        return usageError(Help, QStringLiteral("--mqtt-queue: \"%1\" is not a number above 0")
+                                    .arg(parser.value(options.mqttQueue)));
+    *boardIds = parser.values(options.boardId);
+    if (!boardIds->isEmpty() && boardIds->size() != record.ports.size())
+        return usageError(Help, QStringLiteral("--board-id: %1 given for %2 ports; give one "
+                                               "per PORT, or none")
+                                    .arg(boardIds->size())
+                                    .arg(record.ports.size()));
+    for (int i = 0; i < boardIds->size(); ++i) {
+        if (boardIds->at(i).isEmpty() || boardIds->indexOf(boardIds->at(i)) != i)
+            return usageError(
+                Help,
+                QStringLiteral("--board-id: \"%1\" is empty or named twice").arg(boardIds->at(i)));
+    }
+    broker->homeAssistant = parser.isSet(options.haDiscovery);
+    if (parser.isSet(options.mqttCa)) {
+        if (!url->tls)
+            return usageError(Help, QStringLiteral("--mqtt-ca needs an mqtts:// URL"));
+        broker->caFile = parser.value(options.mqttCa);
+        if (!QFileInfo(broker->caFile).isReadable()) {
+            Console::error(QStringLiteral("cannot read --mqtt-ca %1").arg(broker->caFile));
+            return CannotStart;
+        }
+    }
+    if (parser.isSet(options.mqttAuth)) {
+        const QString path = parser.value(options.mqttAuth);
+        if (!QFileInfo(path).isReadable()) {
+            Console::error(QStringLiteral("cannot read --mqtt-auth %1").arg(path));
+            return CannotStart;
+        }
+        const std::optional<MqttCredentials> credentials = MqttCredentials::fromFile(path, &error);
+        if (!credentials)
+            return usageError(Help, error);
+        broker->credentials = *credentials;
+    } else {
+        broker->credentials = MqttCredentials::fromEnvironment();
+    }
+    return std::nullopt;
+}
 
 // Opens a file for the run. Unbuffered: the recorder hands over whole rows itself.
 bool openOutput(QFile &file, QIODevice::OpenMode mode)
@@ -81,7 +202,9 @@ int runRecord(const QStringList &arguments)
     QCommandLineParser parser;
     const Options options;
     parser.addOptions({options.baud, options.poll, options.output, options.format, options.duration,
-                       options.count, options.text, options.noReconnect});
+                       options.count, options.text, options.noReconnect, options.mqtt,
+                       options.boardId, options.qos, options.mqttQueue, options.mqttCa,
+                       options.mqttAuth, options.haDiscovery});
     parser.addPositionalArgument(QStringLiteral("PORT"),
                                  QStringLiteral("ttyUSB0, /dev/ttyUSB0 or the path of a device "
                                                 "such as a simulator's pseudo-terminal."),
@@ -141,6 +264,11 @@ int runRecord(const QStringList &arguments)
     }
     settings.poll = parser.isSet(options.poll);
     settings.reconnect = !parser.isSet(options.noReconnect);
+    BrokerSettings broker;
+    QStringList boardIds;
+    const bool publishing = parser.isSet(options.mqtt);
+    if (const auto status = parseMqtt(parser, options, settings, &broker, &boardIds))
+        return *status;
 
     for (const PortTarget &target : qAsConst(settings.ports)) {
         if (const QString problem = target.problem(); !problem.isEmpty()) {
@@ -152,10 +280,12 @@ int runRecord(const QStringList &arguments)
     // touches a board.
     QFile rows;
     const bool newFile = !outputPath.isEmpty() && !QFileInfo::exists(outputPath);
-    if (outputPath.isEmpty()) {
+    // With --mqtt and no -o the broker is the only output.
+    const bool keepRows = !outputPath.isEmpty() || !publishing;
+    if (outputPath.isEmpty() && keepRows) {
         if (!rows.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered))
             return CannotStart;
-    } else {
+    } else if (keepRows) {
         // Not truncated yet: a run whose port turns out busy leaves an earlier
         // recording under that name alone.
         rows.setFileName(outputPath);
@@ -181,7 +311,18 @@ int runRecord(const QStringList &arguments)
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
     const QString rowsName = outputPath.isEmpty() ? QStringLiteral("standard output") : outputPath;
-    Recorder recorder(settings, &rows, rowsName, parser.isSet(options.text) ? &text : nullptr);
+    Recorder recorder(settings, keepRows ? &rows : nullptr, rowsName,
+                      parser.isSet(options.text) ? &text : nullptr);
+    if (publishing) {
+        auto *feed = new MqttFeed(broker, settings.ports, boardIds, &recorder);
+        if (!feed->start(BrokerAnswerMs)) {
+            rows.close();
+            text.close();
+            removeNewFiles();
+            return CannotStart;
+        }
+        recorder.setFeed(feed);
+    }
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &recorder,
                      [&recorder] { recorder.finish(Done); });

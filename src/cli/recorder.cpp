@@ -3,6 +3,7 @@
 #include "boardlink.h"
 #include "console.h"
 #include "exitstatus.h"
+#include "mqttfeed.h"
 #include "serial/serialenumerator.h"
 
 #include <QDateTime>
@@ -18,6 +19,8 @@ namespace {
 constexpr int FlushIntervalMs = 1000;
 // The status line is redrawn at most four times a second.
 constexpr int StatusIntervalMs = 250;
+// How long the end of a run waits for the broker to take what is queued.
+constexpr int FeedFinishMs = 3000;
 
 QString seconds(qint64 ms)
 {
@@ -44,7 +47,7 @@ QString timeText(qint64 utcMs)
 Recorder::Recorder(const RecordSettings &settings, QFile *rows, const QString &rowsName,
                    QFile *text, QObject *parent)
     : QObject(parent), settings(settings), rows(rows), rowsName(rowsName), text(text),
-      writer(rows, settings.format), flushEachRow(rows->isSequential()),
+      writer(rows, settings.format), flushEachRow(rows && rows->isSequential()),
       flushTimer(new QTimer(this)), statusTimer(new QTimer(this)), durationTimer(new QTimer(this))
 {
     for (const PortTarget &target : settings.ports) {
@@ -54,6 +57,8 @@ Recorder::Recorder(const RecordSettings &settings, QFile *rows, const QString &r
             link, &BoardLink::textLine, this,
             [this, link](qint64 timeMs, const QByteArray &line) { writeText(link, timeMs, line); });
         connect(link, &BoardLink::lost, this, [this, link](const QString &reason) {
+            if (feed)
+                feed->setPortOpen(link->target().name, false);
             Console::error(QStringLiteral("%1 lost at %2 (%3)")
                                .arg(link->target().name,
                                     timeText(QDateTime::currentMSecsSinceEpoch()), reason) +
@@ -63,7 +68,9 @@ Recorder::Recorder(const RecordSettings &settings, QFile *rows, const QString &r
             if (!this->settings.reconnect)
                 finish(LinkFailed);
         });
-        connect(link, &BoardLink::returned, this, [link](qint64 gapMs) {
+        connect(link, &BoardLink::returned, this, [this, link](qint64 gapMs) {
+            if (feed)
+                feed->setPortOpen(link->target().name, true);
             Console::error(QStringLiteral("%1 back after a gap of %2")
                                .arg(link->target().name, seconds(gapMs)));
         });
@@ -89,13 +96,18 @@ bool Recorder::start()
             opened->close();
         return false;
     }
+    if (feed) {
+        for (const BoardLink *link : qAsConst(links))
+            feed->setPortOpen(link->target().name, true);
+    }
     // The ports are open: now a named file's earlier contents go. Standard output is
     // left as the shell opened it (">>" appends).
-    if (!rows->fileName().isEmpty() && !rows->isSequential()) {
+    if (rows && !rows->fileName().isEmpty() && !rows->isSequential()) {
         rows->resize(0);
         rows->seek(0);
     }
-    writer.writeHeader();
+    if (rows)
+        writer.writeHeader();
     running.start();
     if (settings.reconnect) {
         // udev announces a port that is back before the path poll would find it.
@@ -108,11 +120,11 @@ bool Recorder::start()
     }
     // The header at once: a file that gets no row still says what it is.
     flushRows();
-    if (!flushEachRow)
+    if (rows && !flushEachRow)
         flushTimer->start();
     // Rows on the same terminal would run into the status line; they show the
     // progress themselves there.
-    const bool rowsOnTerminal = rows->handle() >= 0 && isatty(rows->handle());
+    const bool rowsOnTerminal = rows && rows->handle() >= 0 && isatty(rows->handle());
     if (Console::isTerminal() && !rowsOnTerminal)
         statusTimer->start();
     if (settings.durationMs > 0)
@@ -124,7 +136,10 @@ void Recorder::writeRow(const TelemetryRecord &record)
 {
     if (settings.count > 0 && rowsTaken >= settings.count)
         return;
-    writer.write(record);
+    if (rows)
+        writer.write(record);
+    if (feed)
+        feed->publishFrame(record);
     ++rowsTaken;
     lastRecord = record;
     if (flushEachRow && !done)
@@ -137,6 +152,8 @@ void Recorder::writeRow(const TelemetryRecord &record)
 
 void Recorder::writeText(const BoardLink *link, qint64 timeMs, const QByteArray &line)
 {
+    if (feed)
+        feed->publishText(link->target().name, line);
     const QByteArray entry =
         timeText(timeMs).toLatin1() + ' ' + link->target().name.toUtf8() + ' ' + line + '\n';
     if (!text) {
@@ -150,6 +167,8 @@ void Recorder::writeText(const BoardLink *link, qint64 timeMs, const QByteArray 
 
 bool Recorder::flushRows()
 {
+    if (!rows)
+        return true;
     errno = 0;
     if (writer.flush())
         return true;
@@ -217,11 +236,15 @@ void Recorder::showStatus()
 
 QString Recorder::summary() const
 {
-    const QString where = rowsName;
     QStringList lines;
-    lines << QStringLiteral("keldro-cli: %1 rows in %2 to %3")
-                 .arg(writer.rowsWritten())
-                 .arg(seconds(running.elapsed()), where);
+    if (rows)
+        lines << QStringLiteral("keldro-cli: %1 rows in %2 to %3")
+                     .arg(writer.rowsWritten())
+                     .arg(seconds(running.elapsed()), rowsName);
+    else
+        lines << QStringLiteral("keldro-cli: %1 frames in %2, published only")
+                     .arg(rowsTaken)
+                     .arg(seconds(running.elapsed()));
     for (const BoardLink *link : qAsConst(links)) {
         const BoardLink::Counts &c = link->counts();
         QString line = QStringLiteral("  %1: %2 frames, %3 rejected, %4 text bytes in %5 lines")
@@ -234,6 +257,8 @@ QString Recorder::summary() const
             line += QStringLiteral(", %1 gaps of %2 in all").arg(c.gaps).arg(seconds(c.gapMs));
         lines << line;
     }
+    if (feed)
+        lines << feed->summary();
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -247,12 +272,25 @@ void Recorder::finish(int status)
     durationTimer->stop();
     for (BoardLink *link : qAsConst(links))
         link->close();
-    errno = 0;
-    if (writer.errorString().isEmpty() && !writer.flush())
-        status = std::max(status, outputFailure());
-    rows->close();
+    if (rows) {
+        errno = 0;
+        if (writer.errorString().isEmpty() && !writer.flush())
+            status = std::max(status, outputFailure());
+        rows->close();
+    }
     if (text)
         text->close();
+    // The file is whole by now; the broker gets a few seconds for what still waits.
+    if (feed) {
+        connect(feed, &MqttFeed::finished, this, [this, status] { end(status); });
+        feed->finish(FeedFinishMs);
+        return;
+    }
+    end(status);
+}
+
+void Recorder::end(int status)
+{
     Console::clearStatus();
     Console::line(summary());
     emit finished(status);

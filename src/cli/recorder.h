@@ -9,6 +9,7 @@
 #include <memory>
 
 class BoardLink;
+class MqttFeed;
 class QFile;
 class QTimer;
 class SerialEnumerator;
@@ -31,12 +32,15 @@ class Recorder : public QObject
     Q_OBJECT
 
 public:
-    // rows and text are open; a null text output means standard error. A file of
-    // rows is emptied once the ports are open; rows reach it once a second, and
-    // anything else (a pipe, a terminal) at once.
+    // rows and text are open; a null text output means standard error, null rows a run
+    // that only publishes. A file of rows is emptied once the ports are open; rows reach
+    // it once a second, and anything else (a pipe, a terminal) at once.
     Recorder(const RecordSettings &settings, QFile *rows, const QString &rowsName, QFile *text,
              QObject *parent = nullptr);
     ~Recorder() override;
+
+    // Frames, text and each port's state go to the broker as well, before start().
+    void setFeed(MqttFeed *mqttFeed) { feed = mqttFeed; }
 
     // Opens every port; on failure says why and returns false, with nothing opened.
     // The run then goes on until finished() is emitted, queued.
@@ -54,6 +58,7 @@ private:
     int outputFailure() const;
     void showStatus();
     QString summary() const;
+    void end(int status);
 
     RecordSettings settings;
     QFile *rows;
@@ -63,6 +68,7 @@ private:
     bool flushEachRow;
     QVector<BoardLink *> links;
     SerialEnumerator *enumerator = nullptr;
+    MqttFeed *feed = nullptr;
     QTimer *flushTimer;
     QTimer *statusTimer;
     QTimer *durationTimer;

@@ -3,8 +3,9 @@
 #include <QMetaType>
 #include <QString>
 
-// One serial port as the enumerator reports it. The tool itself only ever uses
-// portName, the name it hands to SerialPort::setPortName.
+// One serial port as the enumerator reports it. The window only ever uses portName,
+// the name it hands to SerialPort::setPortName; keldro-cli names a board on a message
+// broker by serialNumber, which stays with the adapter from one USB socket to the next.
 struct PortInfo
 {
     QString portName;   // "ttyUSB0", or the full path of a virtual port
@@ -13,6 +14,7 @@ struct PortInfo
     QString enumName;   // "udev", "virtual", ...
     int vendorID = 0;
     int productID = 0;
+    QString serialNumber; // the USB adapter's, where the system knows one
 };
 
 Q_DECLARE_METATYPE(PortInfo)

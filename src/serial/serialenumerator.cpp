@@ -79,6 +79,7 @@ QList<PortInfo> enumerateSystemPorts()
         info.enumName = QStringLiteral("system");
         info.vendorID = system.hasVendorIdentifier() ? system.vendorIdentifier() : 0;
         info.productID = system.hasProductIdentifier() ? system.productIdentifier() : 0;
+        info.serialNumber = system.serialNumber();
         ports.append(info);
     }
     return ports;

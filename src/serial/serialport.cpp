@@ -83,6 +83,7 @@ bool SerialPort::open(OpenMode openMode)
 {
     if (isOpen())
         return true;
+    lastOpenError = QSerialPort::NoError;
     // Rate 0 would reach termios as B0, which hangs the line up instead of failing.
     if (name.isEmpty() || settings.baudRate <= 0)
         return false;
@@ -94,8 +95,11 @@ bool SerialPort::open(OpenMode openMode)
     port->setParity(settings.parity);
     port->setStopBits(settings.stopBits);
     port->setFlowControl(settings.flowControl);
-    if (!port->open(openMode & QIODevice::ReadWrite))
+    if (!port->open(openMode & QIODevice::ReadWrite)) {
+        lastOpenError = port->error();
+        setErrorString(port->errorString());
         return false;
+    }
     lossQueued = false;
     // Unbuffered: the buffer below is the only one between QSerialPort and the
     // reader.
@@ -111,6 +115,11 @@ void SerialPort::close()
         port->close();
     if (isOpen())
         QIODevice::close();
+}
+
+QSerialPort::SerialPortError SerialPort::openError() const
+{
+    return lastOpenError;
 }
 
 bool SerialPort::isSequential() const

@@ -45,6 +45,10 @@ public:
     bool isSequential() const override;
     qint64 bytesAvailable() const override;
 
+    // Why the last open() failed: QSerialPort's error of that attempt (NoError when
+    // it never reached the device: no name, rate 0). errorString() says it in words.
+    QSerialPort::SerialPortError openError() const;
+
 signals:
     // The device behind the open port went away (adapter unplugged, pty master
     // closed). The port has already closed itself when this is emitted.
@@ -71,4 +75,5 @@ private:
     QByteArray delivered; // arrived and not yet read
     QTimer *gapTimer;
     bool lossQueued = false;
+    QSerialPort::SerialPortError lastOpenError = QSerialPort::NoError;
 };

@@ -1,7 +1,19 @@
 #pragma once
 
+#include "serial/portinfo.h"
+
+#include <QList>
+
 class QComboBox;
+
+// Fills the port box with ports, each entry with a tooltip naming its device node,
+// description and USB vendor:product, and makes the drop-down list as wide as
+// its longest entry (a virtual port is listed by its whole path).
+void fillPortList(QComboBox *box, const QList<PortInfo> &ports);
 
 // Rebuilds the port list from the present ports, keeping the selection by exact
 // name where it can, without letting the box signal anything meanwhile.
 void refillPortList(QComboBox *box);
+
+// The closed box tells the same as its current entry's tooltip.
+void showCurrentPortToolTip(QComboBox *box);

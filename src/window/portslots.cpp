@@ -1,12 +1,13 @@
-#include "serial/serialenumerator.h"
+#include "serial/openfailure.h"
 #include "serial/serialport.h"
 #include "ui_widget.h"
+#include "window/linkreopener.h"
 #include "window/linkstyle.h"
 #include "window/portlist.h"
+#include "window/valuefieldmarks.h"
 #include "window/widget.h"
 
 #include <QDebug>
-#include <QSignalBlocker>
 #include <limits>
 
 namespace {
@@ -20,18 +21,6 @@ qint32 baudRateFromText(const QString &text)
 }
 
 } // namespace
-
-void refillPortList(QComboBox *box)
-{
-    const QString selected = box->currentText();
-    // A refill must not look like the technician picking a port: the port object
-    // keeps its name until someone really chooses another.
-    const QSignalBlocker blocker(box);
-    box->clear();
-    for (const PortInfo &port : SerialEnumerator::getPorts())
-        box->addItem(port.portName);
-    box->setCurrentIndex(box->findText(selected, Qt::MatchExactly | Qt::MatchCaseSensitive));
-}
 
 void Widget::on_PortNameChanged(const QString &)
 {
@@ -49,12 +38,18 @@ void Widget::on_BaudRateChanged(int)
 
 void Widget::on_OpenCloseButtonClicked()
 {
+    // The technician has taken the link in hand: no port is waited for any more.
+    reopener->forget();
     if (serialPort->isOpen()) {
         serialPort->close();
         setLinkControlsClosed();
         return;
     }
+    openLink();
+}
 
+bool Widget::openLink()
+{
     // Every attempt takes name and rate afresh from the boxes, including a rate
     // typed but not yet confirmed with Enter.
     const QString name = ui->comboBox_Port->currentText();
@@ -62,12 +57,32 @@ void Widget::on_OpenCloseButtonClicked()
     serialPort->setBaudRate(baudRateFromText(ui->comboBox_BaudRate->currentText()));
     if (!serialPort->open(QIODevice::ReadWrite)) {
         ui->plainTextEdit->appendPlainText(QStringLiteral("OPEN COM ERROR...") + name);
-        return;
+        ui->plainTextEdit->appendPlainText(explainOpenFailure(*serialPort).text);
+        return false;
     }
     ui->plainTextEdit->appendPlainText(QStringLiteral("OPEN ") + name + QStringLiteral(" OK..."));
     // Nothing of an earlier link may join what this one receives.
     receiveStream.reset();
     setLinkControlsOpen();
+    return true;
+}
+
+bool Widget::reopenLink(const QString &portName)
+{
+    if (serialPort->isOpen())
+        return true;
+    const int index =
+        ui->comboBox_Port->findText(portName, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index < 0)
+        return false;
+    ui->comboBox_Port->setCurrentIndex(index);
+    return openLink();
+}
+
+void Widget::linkLost()
+{
+    reopener->linkLost(serialPort->portName());
+    setLinkControlsClosed();
 }
 
 void Widget::on_PortAddedOrRemoved()
@@ -76,7 +91,10 @@ void Widget::on_PortAddedOrRemoved()
     // The list no longer names the port of the link: its adapter has gone.
     if (serialPort->portName() == ui->comboBox_Port->currentText())
         return;
-    serialPort->close();
+    if (serialPort->isOpen()) {
+        reopener->linkLost(serialPort->portName());
+        serialPort->close();
+    }
     setLinkControlsClosed();
 }
 
@@ -95,4 +113,5 @@ void Widget::setLinkControlsClosed()
     ui->pushButton_Off->setEnabled(false);
     ui->pushButton_Boot->setEnabled(false);
     ui->pushButton_OpenClose->setStyleSheet(QString::fromLatin1(LinkStyle::ClosedButton));
+    marks->linkClosed();
 }

@@ -79,6 +79,25 @@ void alignRight(QTextBrowser *field)
 
 } // namespace
 
+QVector<QTextBrowser *> valueFields(Ui::Widget &ui)
+{
+    return {
+        ui.textBrowser_cell1,       ui.textBrowser_cell2,        ui.textBrowser_cell3,
+        ui.textBrowser_cell4,       ui.textBrowser_cell5,        ui.textBrowser_cell6,
+        ui.textBrowser_cell7,       ui.textBrowser_cell8,        ui.textBrowser_cell9,
+        ui.textBrowser_cell10,      ui.textBrowser_cell11,       ui.textBrowser_cell12,
+        ui.textBrowser_cell13,      ui.textBrowser_cell14,       ui.textBrowser_cell15,
+        ui.textBrowser_bat,         ui.textBrowser_pack_voltage, ui.textBrowser_current,
+        ui.textBrowser_SOC,         ui.textBrowser_BQ_NTC1,      ui.textBrowser_BQ_NTC2,
+        ui.textBrowser_BQ_NTC3,     ui.textBrowser_cycle,        ui.textBrowser_MCU_NTC1,
+        ui.textBrowser_MCU_NTC2,    ui.textBrowser_sys_status,   ui.textBrowser_bq_status,
+        ui.textBrowser_bms_status,  ui.textBrowser_version,      ui.textBrowser_OCD,
+        ui.textBrowser_OVB,         ui.textBrowser_SCD,          ui.textBrowser_OVD,
+        ui.textBrowser_UV,          ui.textBrowser_LOW_TEMP,     ui.textBrowser_HIGH_TEMP,
+        ui.textBrowser_manufacture,
+    };
+}
+
 void prepareValueFields(Ui::Widget &ui)
 {
     QTextBrowser *const valueFields[] = {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QVector>
 
 class QPlainTextEdit;
+class QTextBrowser;
 struct TelemetryTexts;
 
 QT_BEGIN_NAMESPACE
@@ -10,6 +12,10 @@ namespace Ui {
 class Widget;
 }
 QT_END_NAMESPACE
+
+// Every value field a frame writes, the 15 cells first, in the order of the form's
+// telemetry table.
+QVector<QTextBrowser *> valueFields(Ui::Widget &ui);
 
 // Sets up the telemetry fields once, before the first frame: 28 value fields
 // right-aligned, a document margin that the 20-pixel-high fields can afford.

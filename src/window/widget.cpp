@@ -1,11 +1,18 @@
 #include "window/widget.h"
 
+#include "protocol/telemetryrecord.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "ui_widget.h"
+#include "window/linkreopener.h"
 #include "window/linkstyle.h"
+#include "window/portlist.h"
 #include "window/telemetryview.h"
+#include "window/valuefieldmarks.h"
+#include "window/windowmenu.h"
+#include "window/windowrecorder.h"
 
+#include <QAction>
 #include <QEvent>
 #include <QIntValidator>
 #include <QTimer>
@@ -39,8 +46,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     // reported: one enumeration of the system's ports instead of two.
     portEnumerator = new SerialEnumerator(this);
     portEnumerator->setUpNotifications();
-    for (const PortInfo &port : portEnumerator->ports())
-        ui->comboBox_Port->addItem(port.portName);
+    fillPortList(ui->comboBox_Port, portEnumerator->ports());
+    showCurrentPortToolTip(ui->comboBox_Port);
 
     for (const int rate : BaudRates)
         ui->comboBox_BaudRate->addItem(QString::number(rate), rate);
@@ -71,13 +78,26 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     connect(portEnumerator, SIGNAL(deviceRemoved(PortInfo)), this, SLOT(on_PortAddedOrRemoved()));
     connect(ui->checkBox_Trans, SIGNAL(stateChanged(int)), this, SLOT(on_checkBoxTransState()));
     // A vanished device closes the link as if its port had left the list.
-    connect(serialPort, &SerialPort::deviceLost, this, &Widget::setLinkControlsClosed);
+    connect(serialPort, &SerialPort::deviceLost, this, &Widget::linkLost);
+    connect(ui->comboBox_Port, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [this] { showCurrentPortToolTip(ui->comboBox_Port); });
     connect(serialPort, &SerialPort::lineSilent, this,
             [this] { takeStreamItems(receiveStream.endOfBurst()); });
 
     setWindowTitle(tr("KELDRO V") + tr("1.6.1") + tr("  zivO"));
 
     prepareValueFields(*ui);
+
+    marks = new ValueFieldMarks(*ui, this);
+    recorder = new WindowRecorder(this);
+    reopener = new LinkReopener(
+        portEnumerator, [this](const QString &name) { return reopenLink(name); }, this);
+    menu = new WindowMenu(this, *ui, marks, recorder);
+    connect(menu->reopenAction(), &QAction::toggled, reopener, &LinkReopener::setEnabled);
+    connect(this, &Widget::frameAccepted, recorder, &WindowRecorder::addRecord);
+    connect(this, &Widget::frameAccepted, menu, &WindowMenu::frameAccepted);
+    connect(this, &Widget::frameAccepted, marks,
+            [this](const TelemetryRecord &record) { marks->frameShown(record.telemetry); });
 }
 
 Widget::~Widget()

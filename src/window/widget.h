@@ -4,9 +4,13 @@
 
 #include <QWidget>
 
+class LinkReopener;
 class QTimer;
 class SerialEnumerator;
 class SerialPort;
+class ValueFieldMarks;
+class WindowMenu;
+class WindowRecorder;
 struct TelemetryRecord;
 
 QT_BEGIN_NAMESPACE
@@ -18,7 +22,8 @@ QT_END_NAMESPACE
 // The one window of the tool: port controls, the telemetry fields, the command
 // buttons and the receive log. The slots are grouped by what they drive:
 // portslots.cpp (port choice, open/close, hot-plug), receiverslots.cpp (receiver,
-// Clear), commandslots.cpp (operator commands, poll).
+// Clear), commandslots.cpp (operator commands, poll). The context menu and what
+// it offers live in WindowMenu and the classes it drives.
 class Widget : public QWidget
 {
     Q_OBJECT
@@ -26,6 +31,9 @@ class Widget : public QWidget
 public:
     explicit Widget(QWidget *parent = nullptr);
     ~Widget() override;
+
+    // The context menu's entries, for the command line's --record and --open.
+    WindowMenu *windowMenu() const { return menu; }
 
 signals:
     // A good frame has just been shown, stamped with the time it arrived.
@@ -51,6 +59,9 @@ private slots:
 private:
     void setLinkControlsOpen();
     void setLinkControlsClosed();
+    bool openLink();
+    bool reopenLink(const QString &portName);
+    void linkLost();
     void sendFrame(const uchar *frame, int size);
     bool askOperator(const QString &question);
     void takeStreamItems(const QVector<StreamItem> &items);
@@ -59,6 +70,10 @@ private:
     SerialEnumerator *portEnumerator;
     Ui::Widget *ui;
     QTimer *pollTimer;
+    ValueFieldMarks *marks;
+    WindowRecorder *recorder;
+    LinkReopener *reopener;
+    WindowMenu *menu;
     // What the board sent and has not yet made a whole frame or line of text.
     FrameStream receiveStream;
 };

@@ -15,6 +15,10 @@ constexpr double AmbientTenths = 250;
 constexpr double ThermalLagS = 90;
 // Below this the board keeps reporting the direction it last saw.
 constexpr double IdleCurrentMa = 50;
+// A charger delivers its full current up to this state of charge, then less and
+// less as the cells near their top voltage.
+constexpr double ChargerMa = 2000;
+constexpr double ChargerTaperSoc = 85;
 
 // Open-circuit voltage of a lithium-ion cell over its state of charge: steep at
 // both ends, a long plateau between.
@@ -72,8 +76,20 @@ double PackModel::jitter(double amplitude)
     return (random.generateDouble() * 2 - 1) * amplitude;
 }
 
+double PackModel::chargerMilliamps() const
+{
+    if (soc < ChargerTaperSoc)
+        return ChargerMa;
+    return ChargerMa * std::max(0.0, (100 - soc) / (100 - ChargerTaperSoc));
+}
+
 void PackModel::startPhase(bool charge)
 {
+    if (settings.charger) {
+        charging = true;
+        targetCurrentMa = chargerMilliamps();
+        return;
+    }
     charging = charge;
     targetCurrentMa = charging ? 1000 + random.bounded(3000.0) : -(1500 + random.bounded(4500.0));
     phaseLeftS = 20 + random.bounded(40.0);
@@ -97,7 +113,9 @@ QByteArray PackModel::advance(int ms)
 
     const double seconds = ms / 1000.0;
     phaseLeftS -= seconds;
-    if (phaseLeftS <= 0 || (charging && soc >= 98) || (!charging && soc <= 10))
+    if (settings.charger)
+        targetCurrentMa = chargerMilliamps();
+    else if (phaseLeftS <= 0 || (charging && soc >= 98) || (!charging && soc <= 10))
         startPhase(!charging && soc < 98);
 
     // The charger and the load ramp over a few seconds, so the current passes

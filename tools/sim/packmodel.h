@@ -1,7 +1,7 @@
 #pragma once
 
-#include "protocol/commandframe.h"
 #include "packsettings.h"
+#include "protocol/commandframe.h"
 #include "protocol/telemetry.h"
 
 #include <QByteArray>
@@ -44,6 +44,7 @@ public:
 
 private:
     void startPhase(bool charging);
+    double chargerMilliamps() const;
     void stepTemperature(double &value, double target, double seconds);
     double jitter(double amplitude);
     int cellMillivolts(int cell) const;

@@ -22,5 +22,8 @@ struct PackSettings
     quint16 manufactureDate = 0x5269;
     quint16 cycleCount = 12;
     int startSoc = 80;
+    // A charger on the pack instead of the usual load: constant current, then a
+    // taper to full, as in a charge run on the bench.
+    bool charger = false;
     quint32 seed = 1;
 };

@@ -1,0 +1,75 @@
+#include "boardoutbox.h"
+
+#include <QMutexLocker>
+
+BoardOutbox::BoardOutbox(qsizetype capacity) : m_capacity(qMax<qsizetype>(1, capacity)) {}
+
+qsizetype BoardOutbox::push(OutboundMessage message)
+{
+    QMutexLocker lock(&m_mutex);
+    m_messages.push_back(std::move(message));
+    return trim();
+}
+
+QList<OutboundMessage> BoardOutbox::take(qsizetype count)
+{
+    QMutexLocker lock(&m_mutex);
+    QList<OutboundMessage> taken;
+    while (count-- > 0 && !m_messages.empty()) {
+        taken.append(std::move(m_messages.front()));
+        m_messages.pop_front();
+    }
+    return taken;
+}
+
+qsizetype BoardOutbox::putBack(const QList<OutboundMessage> &messages)
+{
+    QMutexLocker lock(&m_mutex);
+    m_messages.insert(m_messages.begin(), messages.cbegin(), messages.cend());
+    return trim();
+}
+
+qsizetype BoardOutbox::size() const
+{
+    QMutexLocker lock(&m_mutex);
+    return qsizetype(m_messages.size());
+}
+
+quint64 BoardOutbox::dropped() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_dropped;
+}
+
+void BoardOutbox::setStatus(const OutboundMessage &status)
+{
+    QMutexLocker lock(&m_mutex);
+    m_status = status;
+    m_statusChanged = true;
+}
+
+std::optional<OutboundMessage> BoardOutbox::takeStatusChange()
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_statusChanged)
+        return std::nullopt;
+    m_statusChanged = false;
+    return m_status;
+}
+
+std::optional<OutboundMessage> BoardOutbox::status() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_status;
+}
+
+qsizetype BoardOutbox::trim()
+{
+    qsizetype gone = 0;
+    while (qsizetype(m_messages.size()) > m_capacity) {
+        m_messages.pop_front();
+        ++gone;
+    }
+    m_dropped += quint64(gone);
+    return gone;
+}

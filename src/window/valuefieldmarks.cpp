@@ -1,0 +1,163 @@
+#include "window/valuefieldmarks.h"
+
+#include "protocol/displaytext.h"
+#include "ui_widget.h"
+#include "window/telemetryview.h"
+
+#include <QHelpEvent>
+#include <QTimer>
+#include <QToolTip>
+
+namespace {
+
+constexpr int CellFields = Telemetry::MaxCells;
+
+QPalette textColour(const QColor &colour)
+{
+    QPalette palette;
+    palette.setColor(QPalette::Text, colour);
+    return palette;
+}
+
+} // namespace
+
+ValueFieldMarks::ValueFieldMarks(Ui::Widget &ui, QObject *parent)
+    : QObject(parent), ui(ui), staleTimer(new QTimer(this))
+{
+    fields = valueFields(ui);
+    marks.fill(Mark::Normal, fields.size());
+
+    // A palette that sets nothing gives a field back the window's own colours.
+    palettes[int(Mark::Normal)] = QPalette();
+    palettes[int(Mark::Stale)] = textColour(staleColour());
+    palettes[int(Mark::Lowest)] = textColour(lowestColour());
+    palettes[int(Mark::Highest)] = textColour(highestColour());
+
+    staleTimer->setSingleShot(true);
+    connect(staleTimer, &QTimer::timeout, this, &ValueFieldMarks::staleTimeout);
+    // A hover over a cell's digits reaches the field through its viewport.
+    for (int cell = 0; cell < CellFields; ++cell)
+        fields[cell]->installEventFilter(this);
+
+    // The window opens with the link closed.
+    for (int i = 0; i < fields.size(); ++i)
+        mark(i, Mark::Stale);
+}
+
+// The grey of old values stays legible on light and on dark themes alike: the
+// technician still reads them, only knowing they are not live.
+QColor ValueFieldMarks::staleColour()
+{
+    return QColor(128, 128, 128);
+}
+
+// Darker than the pure colours, so that the digits stay readable on white.
+QColor ValueFieldMarks::lowestColour()
+{
+    return QColor(0, 70, 230);
+}
+
+QColor ValueFieldMarks::highestColour()
+{
+    return QColor(210, 0, 0);
+}
+
+void ValueFieldMarks::frameShown(const Telemetry &telemetry)
+{
+    // Ten frames a second for hours: a clock reading here, and the timer is only
+    // started again when it runs out (see staleTimeout).
+    sinceLastFrame.start();
+    if (!staleTimer->isActive())
+        staleTimer->start(StaleAfterMs);
+    const CellBalance balance = cellBalance(telemetry);
+    const bool marksMove = balance.lowestCell != shownBalance.lowestCell ||
+                           balance.highestCell != shownBalance.highestCell ||
+                           balance.spreadMillivolts() != shownBalance.spreadMillivolts();
+    shownBalance = balance;
+    if (stale || marksMove)
+        setStale(false);
+}
+
+void ValueFieldMarks::staleTimeout()
+{
+    const qint64 left = StaleAfterMs - sinceLastFrame.elapsed();
+    if (left > 0)
+        staleTimer->start(int(left));
+    else
+        setStale(true);
+}
+
+void ValueFieldMarks::linkClosed()
+{
+    staleTimer->stop();
+    setStale(true);
+}
+
+void ValueFieldMarks::cleared()
+{
+    shownBalance = CellBalance();
+    setStale(stale);
+}
+
+// The tooltip is made when it is asked for, not for each frame.
+bool ValueFieldMarks::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return false;
+    auto *help = static_cast<QHelpEvent *>(event);
+    const QString text = balanceText();
+    if (text.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), text, qobject_cast<QWidget *>(watched));
+    return true;
+}
+
+QString ValueFieldMarks::balanceText() const
+{
+    if (!shownBalance.isValid())
+        return QString();
+    QLabel *const labels[CellFields] = {
+        ui.label_cell1,  ui.label_cell2,  ui.label_cell3,  ui.label_cell4,  ui.label_cell5,
+        ui.label_cell6,  ui.label_cell7,  ui.label_cell8,  ui.label_cell9,  ui.label_cell10,
+        ui.label_cell11, ui.label_cell12, ui.label_cell13, ui.label_cell14, ui.label_cell15,
+    };
+    const QString mV = QStringLiteral(" mV");
+    return tr("Lowest: %1 %2")
+               .arg(labels[shownBalance.lowestCell]->text(),
+                    DisplayText::unsignedDecimal(shownBalance.lowestMillivolts)) +
+           mV + QLatin1Char('\n') +
+           tr("Highest: %1 %2")
+               .arg(labels[shownBalance.highestCell]->text(),
+                    DisplayText::unsignedDecimal(shownBalance.highestMillivolts)) +
+           mV + QLatin1Char('\n') +
+           tr("Spread: %1")
+               .arg(DisplayText::unsignedDecimal(quint32(shownBalance.spreadMillivolts()))) +
+           mV;
+}
+
+void ValueFieldMarks::setStale(bool isStale)
+{
+    stale = isStale;
+    for (int i = 0; i < fields.size(); ++i)
+        mark(i, stale ? Mark::Stale : i < CellFields ? cellMark(i) : Mark::Normal);
+}
+
+ValueFieldMarks::Mark ValueFieldMarks::cellMark(int cell) const
+{
+    if (!shownBalance.isValid() || shownBalance.spreadMillivolts() < BalanceMarkMillivolts)
+        return Mark::Normal;
+    if (cell == shownBalance.lowestCell)
+        return Mark::Lowest;
+    if (cell == shownBalance.highestCell)
+        return Mark::Highest;
+    return Mark::Normal;
+}
+
+void ValueFieldMarks::mark(int field, Mark mark)
+{
+    if (marks[field] == mark)
+        return;
+    marks[field] = mark;
+    fields[field]->setPalette(palettes[int(mark)]);
+}
