@@ -321,9 +321,10 @@ void RowReader::manufactureDate(Telemetry *t)
     }
     dateOk = dateOk && parts[0] >= 1980 && parts[0] <= 2107 && parts[1] >= 0 && parts[1] <= 15 &&
              parts[2] >= 0 && parts[2] <= 31;
-    if (!dateOk)
+    if (dateOk)
+        t->manufactureDate = quint16((parts[0] - 1980) << 9 | parts[1] << 5 | parts[2]);
+    else
         fail(ManufactureDate, "YYYY-MM-DD from 1980 to 2107");
-    t->manufactureDate = quint16((parts[0] - 1980) << 9 | parts[1] << 5 | parts[2]);
 }
 
 bool RowReader::read(TelemetryRecord *record)
@@ -942,7 +943,7 @@ bool RecordReader::splitJsonDocument(Line line, Fields *fields)
         case QJsonValue::Double: {
             // Back to the text a CSV row would hold, so both formats go through one check.
             const double number = value.toDouble();
-            const bool whole = number == double(qint64(number)) && qAbs(number) < 1e15;
+            const bool whole = qAbs(number) < 1e15 && number == double(qint64(number));
             text = whole ? QString::number(qint64(number)) : QString::number(number, 'g', 15);
             break;
         }
