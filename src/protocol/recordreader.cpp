@@ -738,6 +738,9 @@ bool RecordReader::fail(const QString &message)
 
 bool RecordReader::readBlock()
 {
+    // A device that is not open ends the data without a warning, as its atEnd() did.
+    if (!device->isReadable())
+        return false;
     // What is left of the last block moves to the front.
     buffer.remove(0, int(lineStart));
     lineStart = 0;
