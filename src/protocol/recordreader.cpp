@@ -542,7 +542,7 @@ bool JsonRowScanner::string(Field *field)
 // Characters that UTF-8 conversions treat in their own ways: noncharacters (U+FFFE,
 // U+FDD0...) and the byte order mark, which QJsonDocument drops at the start of a text
 // but keeps elsewhere. QJsonDocument decides about these.
-bool isSpecialCharacter(uint codePoint)
+bool isAmbiguousCharacter(uint codePoint)
 {
     return (codePoint & 0xFFFE) == 0xFFFE || (codePoint >= 0xFDD0 && codePoint <= 0xFDEF) ||
            codePoint == 0xFEFF;
@@ -580,7 +580,7 @@ bool JsonRowScanner::utf8Character()
             return false;
         codePoint = codePoint << 6 | (c & 0x3F);
     }
-    if (isSpecialCharacter(codePoint))
+    if (isAmbiguousCharacter(codePoint))
         return false;
     at += length;
     return true;
@@ -609,7 +609,7 @@ bool JsonRowScanner::escape()
         unit = unit << 4 | uint(digit);
     }
     at += 4;
-    if ((unit >= 0xD800 && unit <= 0xDFFF) || isSpecialCharacter(unit))
+    if ((unit >= 0xD800 && unit <= 0xDFFF) || isAmbiguousCharacter(unit))
         return false;
     if (unit < 0x80) {
         *out++ = char(unit);
