@@ -4,6 +4,7 @@
 #include "workedexamples.h"
 
 #include <QBuffer>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -113,23 +114,34 @@ private slots:
     {
         QTest::addColumn<RecordFormat>("format");
         QTest::addColumn<TelemetryLayout>("layout");
-        QTest::newRow("csv, type 1") << RecordFormat::Csv << TelemetryLayout::Type1;
-        QTest::newRow("csv, type 2") << RecordFormat::Csv << TelemetryLayout::Type2;
-        QTest::newRow("jsonl, type 1") << RecordFormat::JsonLines << TelemetryLayout::Type1;
-        QTest::newRow("jsonl, type 2") << RecordFormat::JsonLines << TelemetryLayout::Type2;
+        QTest::addColumn<bool>("rewritten");
+        QTest::newRow("csv, type 1") << RecordFormat::Csv << TelemetryLayout::Type1 << false;
+        QTest::newRow("csv, type 2") << RecordFormat::Csv << TelemetryLayout::Type2 << false;
+        QTest::newRow("jsonl, type 1")
+            << RecordFormat::JsonLines << TelemetryLayout::Type1 << false;
+        QTest::newRow("jsonl, type 2")
+            << RecordFormat::JsonLines << TelemetryLayout::Type2 << false;
+        // Keys sorted, spaces, "25" for 25.0, "\n" for a line break.
+        QTest::newRow("jsonl, type 2, rewritten by another tool")
+            << RecordFormat::JsonLines << TelemetryLayout::Type2 << true;
     }
     void writeThenRead_sameRows()
     {
         QFETCH(RecordFormat, format);
         QFETCH(TelemetryLayout, layout);
+        QFETCH(bool, rewritten);
         QRandomGenerator random(int(format) * 2 + int(layout));
         QVector<TelemetryRecord> records;
         for (int i = 0; i < 500; ++i)
             records.append(randomRecord(random, layout));
         const QByteArray text = written(records, format);
+        QByteArray input = rewritten ? QByteArray() : text;
+        for (const QByteArray &line : text.split('\n'))
+            if (rewritten && !line.isEmpty())
+                input += QJsonDocument::fromJson(line).toJson().replace('\n', ' ') + '\n';
 
         QBuffer buffer;
-        buffer.setData(text);
+        buffer.setData(input);
         buffer.open(QIODevice::ReadOnly);
         RecordReader reader(&buffer);
         QVector<TelemetryRecord> read;
@@ -176,6 +188,11 @@ private slots:
                                       << "line 1: manufacture_date: \"2021-03-32\"";
         QTest::newRow("json, bad time") << QByteArray(json).replace("16:58", "24:58")
                                         << "line 1: time: \"2026-12-07T24:58:03.123Z\"";
+        QTest::newRow("json, escaped name")
+            << QByteArray(json).replace("BMS-BRISQ", "BMS-\\u00b0\\\"")
+            << QString::fromUtf8("line 1: model: \"BMS-\u00b0\"\" is not a name");
+        QTest::newRow("ntc1 empty") << header + QByteArray(row).replace(",25.3,", ",,")
+                                    << "line 2: ntc1_C: \"\" is not degrees";
     }
     void malformedLine_namedByNumber()
     {

@@ -173,7 +173,7 @@ void SerialEnumeratorTest::vanishedPathNotifiesRemoval()
     QSignalSpy removed(&enumerator, &SerialEnumerator::deviceRemoved);
 
     pty.closeMaster();
-    QTRY_COMPARE_WITH_TIMEOUT(removed.count(), 1, 2500);
+    QTRY_COMPARE_WITH_TIMEOUT(removed.count(), 1, 10000);
     QCOMPARE(removed.first().first().value<PortInfo>().portName, pty.slavePath());
     QVERIFY(SerialEnumerator::getPorts().isEmpty());
 }

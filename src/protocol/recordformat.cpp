@@ -370,19 +370,33 @@ void appendRecordTime(QByteArray &out, qint64 utcMs)
 
 std::optional<qint64> parseRecordTime(const QString &text)
 {
+    constexpr int Size = 24;
+    if (text.size() != Size)
+        return std::nullopt;
+    // Beyond ASCII nothing can match the pattern: '?' fails it as well.
+    char bytes[Size];
+    for (int i = 0; i < Size; ++i) {
+        const ushort c = text.at(i).unicode();
+        bytes[i] = c < 0x80 ? char(c) : '?';
+    }
+    return parseRecordTime(bytes, Size);
+}
+
+std::optional<qint64> parseRecordTime(const char *text, qsizetype size)
+{
     // 2026-12-07T16:58:03.123Z
     static const char Pattern[] = "dddd-dd-ddTdd:dd:dd.dddZ";
-    if (text.size() != int(sizeof Pattern - 1))
+    if (size != qsizetype(sizeof Pattern - 1))
         return std::nullopt;
     int digits[17];
     int count = 0;
-    for (int i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = text[i];
         if (Pattern[i] == 'd') {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            if (c < '0' || c > '9')
                 return std::nullopt;
-            digits[count++] = c.unicode() - '0';
-        } else if (c != QLatin1Char(Pattern[i])) {
+            digits[count++] = c - '0';
+        } else if (c != Pattern[i]) {
             return std::nullopt;
         }
     }

@@ -40,3 +40,5 @@ QByteArray telemetryRecordJson(const TelemetryRecord &record);
 // The time column: "2026-12-07T16:58:03.123Z" for UTC milliseconds since the epoch.
 void appendRecordTime(QByteArray &out, qint64 utcMs);
 std::optional<qint64> parseRecordTime(const QString &text);
+// The same from UTF-8 bytes, as a reader finds them in a line.
+std::optional<qint64> parseRecordTime(const char *text, qsizetype size);
