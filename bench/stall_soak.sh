@@ -9,7 +9,7 @@ rounds=${1:-100}
 build=${2:-build}
 export QT_QPA_PLATFORM=offscreen
 cases=("$build/tests/tst_link stalledWindowLosesNoFrame")
-[ -x "$build/tests/tst_cli" ] && cases+=("$build/tests/tst_cli stalledRecorderLosesNoRow")
+[ -x "$build/tests/tst_cli" ] && cases+=("$build/tests/tst_cli stoppedProcess_everyFrameARow")
 passed=0 failed=0
 for ((i = 1; i <= rounds; i++)); do
     for c in "${cases[@]}"; do
