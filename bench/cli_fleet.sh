@@ -24,27 +24,10 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/replayfleet.sh"
 
 
-# A short live recording, repeated to one board's minute of rows.
-"$sim" --interval 50 --seed 1 >"$work/seed.path" 2>/dev/null &
-pids+=($!)
-until [ -s "$work/seed.path" ]; do sleep 0.05; done
-"$cli" record "$(head -1 "$work/seed.path")" --count 20 -o "$work/seed.csv" 2>/dev/null
-{
-    head -1 "$work/seed.csv"
-    for ((i = 0; i < frames; i += 20)); do tail -n +2 "$work/seed.csv"; done | head -n "$frames"
-} >"$work/fleet.csv"
-
-ports=()
-for ((b = 0; b < boards; b++)); do
-    "$sim" --replay "$work/fleet.csv" --interval 50 >"$work/path.$b" 2>/dev/null &
-    pids+=($!)
-done
-for ((b = 0; b < boards; b++)); do
-    until [ -s "$work/path.$b" ]; do sleep 0.05; done
-    ports+=("$(head -1 "$work/path.$b")")
-done
+start_replay_fleet 50
 
 "$cli" record "${ports[@]}" --count $((boards * frames)) --duration $((seconds + 30)) \
     -o "$work/fleet-out.csv" 2>"$work/summary.txt" &

@@ -27,6 +27,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/replayfleet.sh"
 
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 port=18900
@@ -37,25 +38,7 @@ printf 'listener %s 127.0.0.1\nallow_anonymous true\nuser %s\nmax_queued_message
 pids+=($!)
 until listening "$port"; do sleep 0.05; done
 
-# A short live recording, repeated to one board's run of rows.
-"$sim" --interval 100 --seed 1 >"$work/seed.path" 2>/dev/null &
-pids+=($!)
-until [ -s "$work/seed.path" ]; do sleep 0.05; done
-"$cli" record "$(head -1 "$work/seed.path")" --count 20 -o "$work/seed.csv" 2>/dev/null
-{
-    head -1 "$work/seed.csv"
-    for ((i = 0; i < frames; i += 20)); do tail -n +2 "$work/seed.csv"; done | head -n "$frames"
-} >"$work/fleet.csv"
-
-ports=()
-for ((b = 0; b < boards; b++)); do
-    "$sim" --replay "$work/fleet.csv" --interval 100 >"$work/path.$b" 2>/dev/null &
-    pids+=($!)
-done
-for ((b = 0; b < boards; b++)); do
-    until [ -s "$work/path.$b" ]; do sleep 0.05; done
-    ports+=("$(head -1 "$work/path.$b")")
-done
+start_replay_fleet 100
 
 mosquitto_sub -h 127.0.0.1 -p "$port" -q 1 -t 'bench/+/telemetry' -F '%U %p' >"$work/received" &
 sub_pid=$!
