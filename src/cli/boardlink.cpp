@@ -48,6 +48,11 @@ bool BoardLink::open()
     return port->open(QIODevice::ReadWrite);
 }
 
+QString BoardLink::openFailure() const
+{
+    return portTarget.openFailure(*port);
+}
+
 void BoardLink::close()
 {
     pollTimer->stop();

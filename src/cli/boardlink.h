@@ -34,6 +34,8 @@ public:
     bool isOpen() const;
 
     bool open();
+    // Why the last open() failed, in words a technician can act on.
+    QString openFailure() const;
     void close();
     // After a loss: opens again as soon as the path is back. Also called at once
     // when the system announces a new port.

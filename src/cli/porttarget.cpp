@@ -1,5 +1,7 @@
 #include "porttarget.h"
 
+#include "serial/openfailure.h"
+
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
@@ -10,11 +12,12 @@ PortTarget PortTarget::fromArgument(const QString &argument)
 {
     // The system lists /dev/ttyUSB0 as ttyUSB0; anything deeper (/dev/pts/3) or
     // elsewhere is a virtual port, listed by its path.
-    if (!argument.contains(QLatin1Char('/')))
-        return {argument, QStringLiteral("/dev/") + argument};
     if (argument.startsWith(QLatin1String("/dev/")) && argument.count(QLatin1Char('/')) == 2)
         return {argument.mid(5), argument};
-    return {argument, argument};
+    // A relative path ("./link") stays as it is; a bare name is a node in /dev.
+    if (argument.contains(QLatin1Char('/')))
+        return {argument, argument};
+    return {argument, devicePath(argument)};
 }
 
 QString PortTarget::problem() const
@@ -42,11 +45,10 @@ QString PortTarget::problem() const
     return QString();
 }
 
-QString PortTarget::openFailure() const
+QString PortTarget::openFailure(const SerialPort &port) const
 {
     const QString found = problem();
     if (!found.isEmpty())
         return found;
-    return QStringLiteral("cannot open %1: another program has it open, or it is no serial port")
-        .arg(path);
+    return explainOpenFailure(port).text;
 }

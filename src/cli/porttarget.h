@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class SerialPort;
+
 // A port as named on the command line: "ttyUSB0", "/dev/ttyUSB0", or the path of a
 // device the system does not list (a simulator's pseudo-terminal, a symlink).
 struct PortTarget
@@ -15,6 +17,7 @@ struct PortTarget
     // device, no permission (with the fix), not a character device. Empty when
     // nothing speaks against it.
     QString problem() const;
-    // After an open that failed although problem() found nothing.
-    QString openFailure() const;
+    // After port's open() failed although problem() found nothing: the serial layer's
+    // reading of the failure (busy, gone, no permission), as the window gives it.
+    QString openFailure(const SerialPort &port) const;
 };

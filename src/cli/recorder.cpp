@@ -91,7 +91,7 @@ bool Recorder::start()
     for (BoardLink *link : qAsConst(links)) {
         if (link->open())
             continue;
-        Console::error(link->target().openFailure());
+        Console::error(link->openFailure());
         for (BoardLink *opened : qAsConst(links))
             opened->close();
         return false;

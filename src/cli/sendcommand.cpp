@@ -158,7 +158,7 @@ int runSend(const QStringList &arguments)
     settings.baudRate = baudRate;
     SerialPort port(target.path, settings, SerialPort::EventDriven);
     if (!port.open(QIODevice::ReadWrite)) {
-        Console::error(target.openFailure());
+        Console::error(target.openFailure(port));
         return CannotStart;
     }
 
