@@ -4,6 +4,7 @@
 #include "console.h"
 #include "exitstatus.h"
 #include "mqttfeed.h"
+#include "protocol/cellbalance.h"
 #include "serial/serialenumerator.h"
 
 #include <QDateTime>
@@ -203,14 +204,11 @@ void Recorder::showStatus()
                      .arg(link->isOpen() ? QString() : QStringLiteral(" (gone)"));
     }
     QString cells;
-    const Telemetry &t = lastRecord.telemetry;
-    if (t.cellCount > 0) {
-        const auto first = t.cellMillivolts.begin();
-        const auto range = std::minmax_element(first, first + t.cellCount);
+    if (const CellBalance balance = cellBalance(lastRecord.telemetry); balance.isValid()) {
         cells = QStringLiteral(" | cells %1-%2 mV spread %3")
-                    .arg(*range.first)
-                    .arg(*range.second)
-                    .arg(*range.second - *range.first);
+                    .arg(balance.lowestMillivolts)
+                    .arg(balance.highestMillivolts)
+                    .arg(balance.spreadMillivolts());
     }
     const QString lastPort = links.size() > 1 && !cells.isEmpty()
                                  ? QStringLiteral(" (%1)").arg(lastRecord.port)
