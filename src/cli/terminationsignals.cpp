@@ -4,12 +4,15 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <unistd.h>
 
 namespace {
 
 int pipeFds[2] = {-1, -1};
-const int Handled[] = {SIGINT, SIGTERM};
+// SIGHUP: the terminal or the ssh session that ran the program has closed.
+const int Handled[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previous[std::size(Handled)];
 
 void onSignal(int signalNumber)
 {
@@ -32,14 +35,18 @@ TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signalNumber : Handled)
-        sigaction(signalNumber, &action, nullptr);
+    for (std::size_t i = 0; i < std::size(Handled); ++i) {
+        sigaction(Handled[i], nullptr, &previous[i]);
+        // A run started with nohup goes on when its session closes.
+        if (Handled[i] != SIGHUP || previous[i].sa_handler != SIG_IGN)
+            sigaction(Handled[i], &action, nullptr);
+    }
 }
 
 TerminationSignals::~TerminationSignals()
 {
-    for (const int signalNumber : Handled)
-        std::signal(signalNumber, SIG_DFL);
+    for (std::size_t i = 0; i < std::size(Handled); ++i)
+        sigaction(Handled[i], &previous[i], nullptr);
     delete notifier;
     for (int &fd : pipeFds) {
         if (fd >= 0)

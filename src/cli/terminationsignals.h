@@ -4,9 +4,9 @@
 
 class QSocketNotifier;
 
-// SIGINT and SIGTERM as a Qt signal. The handler only writes the signal's number into
-// a pipe (the one thing that is safe there); the event loop reads it, so the run ends
-// with its files closed whole. One instance per process.
+// SIGINT, SIGTERM and SIGHUP as a Qt signal. The handler only writes the signal's
+// number into a pipe (the one thing that is safe there); the event loop reads it, so
+// the run ends with its files closed whole. One instance per process.
 class TerminationSignals : public QObject
 {
     Q_OBJECT
