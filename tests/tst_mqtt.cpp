@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryFile>
 #include <QtTest>
 
@@ -57,6 +58,7 @@ private slots:
     void brokerAbsentAtStart_keepsNewestWithinBound();
     void credentials_data();
     void credentials();
+    void cliRecord_publishesTheRowsThenTheLastWill_data();
     void cliRecord_publishesTheRowsThenTheLastWill();
     void cliRecord_exitStatus_data();
     void cliRecord_exitStatus();
@@ -243,8 +245,18 @@ void TestMqtt::credentials()
     QCOMPARE(refused.isEmpty() ? QString() : refused.at(0).at(1).toString(), refusal);
 }
 
+void TestMqtt::cliRecord_publishesTheRowsThenTheLastWill_data()
+{
+    QTest::addColumn<QString>("boardId"); // empty: none given
+    QTest::newRow("--board-id") << "b1";
+    // A pseudo-terminal has no USB serial number: HOST_PORT, so that another station's
+    // /dev/pts/N is another board.
+    QTest::newRow("named by host and port") << "";
+}
+
 void TestMqtt::cliRecord_publishesTheRowsThenTheLastWill()
 {
+    QFETCH(QString, boardId);
     MosquittoBroker broker;
     QVERIFY(broker.start());
     MqttWatcher watcher(broker.port(), "lab/#");
@@ -256,22 +268,30 @@ void TestMqtt::cliRecord_publishesTheRowsThenTheLastWill()
         board.waitForFinished();
     });
     const QString rows = broker.folder() + QStringLiteral("/rows.jsonl");
+    QStringList arguments{QStringLiteral("record"), port,
+                          QStringLiteral("--mqtt"), broker.url(QStringLiteral("lab")),
+                          QStringLiteral("-o"),     rows};
+    if (!boardId.isEmpty())
+        arguments << QStringLiteral("--board-id") << boardId;
+    const QString host = QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0);
+    const QByteArray topic =
+        "lab/" + (boardId.isEmpty()
+                      ? host + QLatin1Char('_') + port.mid(1).replace(QLatin1Char('/'), '_')
+                      : boardId)
+                     .toUtf8();
     QProcess recorder;
-    recorder.start(QStringLiteral(KELDRO_CLI_PATH),
-                   {QStringLiteral("record"), port, QStringLiteral("--mqtt"),
-                    broker.url(QStringLiteral("lab")), QStringLiteral("--board-id"),
-                    QStringLiteral("b1"), QStringLiteral("-o"), rows});
+    recorder.start(QStringLiteral(KELDRO_CLI_PATH), arguments);
     // The file is flushed once a second: give it two.
-    QTRY_VERIFY_WITH_TIMEOUT(watcher.payloads("lab/b1/telemetry").size() >= 45, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(watcher.payloads(topic + "/telemetry").size() >= 45, 10000);
     recorder.kill();
-    QTRY_COMPARE(watcher.payloads("lab/b1/status"), (QList<QByteArray>{"online", "offline"}));
+    QTRY_COMPARE(watcher.payloads(topic + "/status"), (QList<QByteArray>{"online", "offline"}));
 
     QFile file(rows);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QList<QByteArray> written = file.readAll().split('\n');
     written.removeLast(); // after the last line end
     QVERIFY(written.size() >= 10);
-    QCOMPARE(watcher.payloads("lab/b1/telemetry").mid(0, written.size()), written);
+    QCOMPARE(watcher.payloads(topic + "/telemetry").mid(0, written.size()), written);
 }
 
 void TestMqtt::cliRecord_exitStatus_data()

@@ -6,10 +6,23 @@
 #include "serial/serialenumerator.h"
 
 #include <QEventLoop>
+#include <QSysInfo>
 #include <QTimer>
 #include <utility>
 
 namespace {
+
+// A board known only by its port carries the host's short name as well: two stations
+// that each have a ttyUSB0 would otherwise publish into one another, and each one's
+// offline would overwrite the other's online.
+QString portBoardName(const QString &port)
+{
+    const QString level = QString::fromUtf8(MqttPublisher::topicLevel(port));
+    const QString host = QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0);
+    if (host.isEmpty())
+        return level;
+    return QString::fromUtf8(MqttPublisher::topicLevel(host)) + QLatin1Char('_') + level;
+}
 
 // The adapter's serial number follows the board from one USB socket to the next; two
 // adapters that claim the same one (cheap clones do) are told apart by port instead.
@@ -31,7 +44,8 @@ QStringList boardNames(const QVector<PortTarget> &ports, const QStringList &boar
     QStringList names;
     for (const PortTarget &port : ports) {
         const QString serial = serialOfPort.value(port.name);
-        names << (serial.isEmpty() || serialCount.value(serial) > 1 ? port.name : serial);
+        names << (serial.isEmpty() || serialCount.value(serial) > 1 ? portBoardName(port.name)
+                                                                    : serial);
     }
     return names;
 }

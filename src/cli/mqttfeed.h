@@ -22,7 +22,7 @@ class MqttFeed : public QObject
 
 public:
     // boardIds names the board of each port in order, or is empty: the adapter's USB
-    // serial number then, else the port's name.
+    // serial number then, else HOST_PORT: the host's short name and the port's.
     MqttFeed(const BrokerSettings &settings, const QVector<PortTarget> &ports,
              const QStringList &boardIds, QObject *parent = nullptr);
 
