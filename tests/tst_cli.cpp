@@ -161,23 +161,50 @@ private slots:
         QCOMPARE(after, before);
     }
 
-    void sigint_fileWholeAndSummary()
+    // SIGHUP: the terminal or the ssh session closes.
+    void signal_fileWholeAndSummary_data()
     {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void signal_fileWholeAndSummary()
+    {
+        QFETCH(int, signal);
+        const QString file = dir.filePath(QTest::currentDataTag() + QStringLiteral(".csv"));
         QString port;
         Process board = startBoard({"--interval", "50"}, &port);
-        Process cli = startCli({"record", port, "-o", path("interrupted.csv")});
-        QTest::qWait(1500);
-        ::kill(pid_t(cli->processId()), SIGINT);
+        Process cli = startCli({"record", port, "-o", file});
+        QTRY_VERIFY_WITH_TIMEOUT(fileContents(file).count('\n') > 15, 10000);
+        ::kill(pid_t(cli->processId()), signal);
         QVERIFY(ends(cli, 5000));
         QCOMPARE(cli->exitStatus(), QProcess::NormalExit);
         QCOMPARE(cli->exitCode(), 0);
         QVERIFY(cli->readAllStandardError().contains(QByteArray(" frames, 0 rejected")));
-        const QByteArray bytes = fileContents(path("interrupted.csv"));
+        const QByteArray bytes = fileContents(file);
         QString error;
         const auto records = readRecording(bytes, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QVERIFY(records.size() >= 15);
         QVERIFY(bytes.endsWith('\n'));
+    }
+
+    // A day's recording that grows with each run: keldro-cli record PORT >> day.csv.
+    void standardOutputAppended_oneHeader()
+    {
+        QString port;
+        Process board = startBoard({"--interval", "50"}, &port);
+        for (int run = 0; run < 2; ++run) {
+            Process cli(new QProcess);
+            cli->setStandardOutputFile(path("day.csv"), QIODevice::Append);
+            cli->start(QStringLiteral(KELDRO_CLI_PATH), {"record", port, "--count", "3"});
+            QVERIFY(ends(cli));
+            QCOMPARE(cli->exitCode(), 0);
+        }
+        QString error;
+        QCOMPARE(readRecording(fileContents(path("day.csv")), &error).size(), 6);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
     // The port's path is a symlink that goes away with its board and comes back
@@ -263,10 +290,18 @@ private slots:
         QTest::newRow("0 list") << "" << QStringList{"list"} << 0 << "PATH";
         QTest::newRow("0 send -v") << "" << QStringList{"send", "{port}", "off", "-v"} << 0
                                    << "FE EF 01 0C A5 00 00 00 42 F5 09 83";
+        const QString fullDisk =
+            QStringLiteral("File too large; it holds every row up to the last whole one");
         QTest::newRow("1 full disk")
             << "prlimit" << QStringList{"--fsize=3000", KELDRO_CLI_PATH,    "record", "{port}",
                                         "-o",           "{dir}/limited.csv"}
-            << 1 << "it holds every row up to the last whole one";
+            << 1 << fullDisk;
+        QTest::newRow("1 full disk, standard output")
+            << "sh"
+            << QStringList{"-c", QStringLiteral("exec prlimit --fsize=3000 %1 record {port} "
+                                                "> {dir}/limited.csv")
+                                     .arg(KELDRO_CLI_PATH)}
+            << 1 << fullDisk;
         QTest::newRow("2 unknown command")
             << "" << QStringList{"play"} << 2 << "unknown command \"play\"";
         QTest::newRow("2 rate 0") << "" << QStringList{"record", "{port}", "--baud", "0"} << 2
@@ -313,7 +348,7 @@ private slots:
             QString::fromLocal8Bit(process->readAll() + process->readAllStandardError());
         QVERIFY2(output.contains(says), qPrintable(output));
         QCOMPARE(process->exitCode(), status);
-        if (QTest::currentDataTag() == QLatin1String("1 full disk")) {
+        if (QByteArray(QTest::currentDataTag()).startsWith("1 full disk")) {
             const QByteArray bytes = fileContents(path("limited.csv"));
             QString error;
             QVERIFY(!readRecording(bytes, &error).isEmpty());

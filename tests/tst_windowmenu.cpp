@@ -21,15 +21,27 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
 #include <functional>
 #include <memory>
+#include <sys/resource.h>
+
+namespace {
+QByteArray fileContents(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+} // namespace
 
 class WindowMenuTest : public QObject
 {
@@ -281,25 +293,60 @@ private slots:
         QVERIFY(trends.last()->isVisible());
     }
 
+    void recordingThatCannotBeWrittenStops_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason");
+        // JSON Lines has no header: the first row is the first write to fail.
+        QTest::newRow("full disk") << "full.jsonl"
+                                   << "No space left on device";
+        // The limit falls inside the second row, which the file takes only in part.
+        QTest::newRow("file size limit") << "limited.csv"
+                                         << "File too large";
+    }
     void recordingThatCannotBeWrittenStops()
     {
-        // JSON Lines has no header: the first row is the first write to fail.
-        const QString path = dir.filePath("full.jsonl");
-        QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        const QString path = dir.filePath(name);
+        const bool sizeLimit = name.endsWith(".csv");
+        if (!sizeLimit)
+            QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
         const QString title = window->windowTitle();
         openLink();
         QVERIFY(window->windowMenu()->startRecording(path));
-        QString reason;
-        answerNext<QMessageBox>([&reason](QMessageBox *box) {
-            reason = box->text();
+        rlimit limit = {};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
+        const auto restoreLimit = qScopeGuard([limit] { ::setrlimit(RLIMIT_FSIZE, &limit); });
+        if (sizeLimit) {
+            sendFrame(WorkedExamples::type2Frame, "3600");
+            QTRY_COMPARE_WITH_TIMEOUT(fileContents(path).count('\n'), 2, 5000);
+            // What prlimit --fsize sets, here on the test's own process.
+            rlimit lower = limit;
+            lower.rlim_cur = rlim_t(QFileInfo(path).size() + 100);
+            QVERIFY(::setrlimit(RLIMIT_FSIZE, &lower) == 0);
+        }
+        QString said;
+        answerNext<QMessageBox>([&said](QMessageBox *box) {
+            said = box->text();
             box->accept();
         });
-        sendFrame(WorkedExamples::type2Frame, "3600");
-        QTRY_VERIFY_WITH_TIMEOUT(!reason.isEmpty(), 3000);
-        QVERIFY2(reason.contains(path) && reason.contains("No space left on device"),
-                 qPrintable(reason));
+        sendFrame(WorkedExamples::type1Frame, "3700");
+        QTRY_VERIFY_WITH_TIMEOUT(!said.isEmpty(), 3000);
+        QVERIFY2(said.contains(path) && said.contains(reason), qPrintable(said));
         QCOMPARE(window->windowTitle(), title);
         QVERIFY(entry("Record to file…"));
+        if (!sizeLimit)
+            return;
+        const QByteArray bytes = fileContents(path);
+        QVERIFY(bytes.endsWith('\n'));
+        QBuffer in;
+        in.setData(bytes);
+        in.open(QIODevice::ReadOnly);
+        RecordReader reader(&in);
+        TelemetryRecord record;
+        QVERIFY(reader.next(&record) && !reader.next(&record));
+        QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
     }
 
     void reopenWhenThePortReturns_data()

@@ -10,7 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <csignal>
-#include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -20,9 +20,10 @@ const SubcommandHelp Help{
     "decodes them, as CSV or JSON Lines. Each row names its port and the time its frame\n"
     "arrived (UTC). Rows go to standard output unless -o names a file. Board text that\n"
     "is not telemetry goes to standard error (or --text FILE), one line at a time with\n"
-    "its time and port. Ctrl+C or SIGTERM ends the run; a summary goes to standard\n"
-    "error. When standard error is a terminal, a status line shows the time, frames\n"
-    "accepted and rejected per port, text lines and the last frame's cell voltages.\n"
+    "its time and port. Ctrl+C, SIGTERM or SIGHUP ends the run; a summary goes to\n"
+    "standard error. When standard error is a terminal, a status line shows the time,\n"
+    "frames accepted and rejected per port, text lines and the last frame's cell\n"
+    "voltages. A CSV file appended to (>> day.csv) gets no second header.\n"
     "A port that vanishes is recorded again once it is back.\n"
     "With --mqtt each frame also goes to an MQTT broker, as one JSON object with the\n"
     "keys of JSON Lines; without -o it goes there only.",
@@ -34,7 +35,7 @@ const SubcommandHelp Help{
     "Fields that a layout 1 board does not send are empty (CSV) or null (JSON).\n"
     "\n"
     "MQTT topics, under the URL's prefix, for each board (the adapter's USB serial\n"
-    "number, else the port's name, or --board-id):\n"
+    "number, else HOST_PORT as in labpc_ttyUSB0, or --board-id):\n"
     "  PREFIX/BOARD/telemetry  one JSON object per frame\n"
     "  PREFIX/BOARD/text       the board's text lines\n"
     "  PREFIX/BOARD/status     online / offline, retained; offline also when keldro-cli\n"
@@ -283,7 +284,8 @@ int runRecord(const QStringList &arguments)
     // With --mqtt and no -o the broker is the only output.
     const bool keepRows = !outputPath.isEmpty() || !publishing;
     if (outputPath.isEmpty() && keepRows) {
-        if (!rows.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered))
+        // The descriptor, not stdio's stream: the rows go past its buffer, whole.
+        if (!rows.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered))
             return CannotStart;
     } else if (keepRows) {
         // Not truncated yet: a run whose port turns out busy leaves an earlier

@@ -16,7 +16,8 @@
 #include <unistd.h>
 
 namespace {
-// A killed recorder loses at most this much of its rows.
+// A killed recorder loses at most this much of its rows; a power cut at most the
+// writer's sync interval.
 constexpr int FlushIntervalMs = 1000;
 // The status line is redrawn at most four times a second.
 constexpr int StatusIntervalMs = 250;
@@ -102,7 +103,7 @@ bool Recorder::start()
             feed->setPortOpen(link->target().name, true);
     }
     // The ports are open: now a named file's earlier contents go. Standard output is
-    // left as the shell opened it (">>" appends).
+    // left as the shell opened it: ">>" appends, below the header the file has.
     if (rows && !rows->fileName().isEmpty() && !rows->isSequential()) {
         rows->resize(0);
         rows->seek(0);
@@ -170,7 +171,6 @@ bool Recorder::flushRows()
 {
     if (!rows)
         return true;
-    errno = 0;
     if (writer.flush())
         return true;
     finish(outputFailure());
@@ -180,7 +180,7 @@ bool Recorder::flushRows()
 int Recorder::outputFailure() const
 {
     // The reader of a pipe (head, a jq that was stopped) has had enough: an ordinary end.
-    if (errno == EPIPE)
+    if (writer.errorNumber() == EPIPE)
         return Done;
     Console::error(QStringLiteral("writing %1 failed: %2; it holds every row up to the last "
                                   "whole one")
@@ -271,8 +271,7 @@ void Recorder::finish(int status)
     for (BoardLink *link : qAsConst(links))
         link->close();
     if (rows) {
-        errno = 0;
-        if (writer.errorString().isEmpty() && !writer.flush())
+        if (writer.errorString().isEmpty() && !writer.sync())
             status = std::max(status, outputFailure());
         rows->close();
     }

@@ -34,7 +34,8 @@ class Recorder : public QObject
 public:
     // rows and text are open; a null text output means standard error, null rows a run
     // that only publishes. A file of rows is emptied once the ports are open; rows reach
-    // it once a second, and anything else (a pipe, a terminal) at once.
+    // it once a second, and anything else (a pipe, a terminal) at once. The rows are
+    // synced onto the disk at the end.
     Recorder(const RecordSettings &settings, QFile *rows, const QString &rowsName, QFile *text,
              QObject *parent = nullptr);
     ~Recorder() override;

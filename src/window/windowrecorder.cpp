@@ -5,10 +5,12 @@
 
 #include <QFile>
 #include <QTimer>
+#include <csignal>
 
 namespace {
-// Rows reach the disk once a second, as keldro-cli's do: a crash loses at most that
-// much, and the window does not write for each of ten frames a second.
+// Rows reach the file once a second, as keldro-cli's do: a crash loses at most that
+// much, and the window does not write for each of ten frames a second. The writer
+// syncs them onto the disk every ten seconds and at the end.
 constexpr int FlushIntervalMs = 1000;
 } // namespace
 
@@ -28,12 +30,15 @@ WindowRecorder::WindowRecorder(QObject *parent)
 
 WindowRecorder::~WindowRecorder()
 {
-    stop();
+    closeFile();
 }
 
 bool WindowRecorder::start(const QString &path, QString *error)
 {
     stop();
+    // A file that reaches the size limit (ulimit -f) then fails the write with EFBIG and
+    // is cut back to its last whole row, instead of the signal killing the window.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Any name but a JSON Lines one gets CSV, the format the dialog proposes.
     const RecordFormat format = recordFormatForPath(path).value_or(RecordFormat::Csv);
     d->file.setFileName(path);
@@ -58,12 +63,22 @@ bool WindowRecorder::start(const QString &path, QString *error)
 
 void WindowRecorder::stop()
 {
+    const QString reason = closeFile();
+    if (!reason.isEmpty())
+        emit failed(reason);
+}
+
+QString WindowRecorder::closeFile()
+{
     if (!d->writer)
-        return;
+        return QString();
     flushTimer->stop();
-    d->writer->flush();
+    QString reason;
+    if (!d->writer->sync())
+        reason = tr("%1 cannot be written: %2").arg(d->file.fileName(), d->writer->errorString());
     d->writer.reset();
     d->file.close();
+    return reason;
 }
 
 bool WindowRecorder::isRecording() const
@@ -86,10 +101,5 @@ void WindowRecorder::flush()
 {
     if (!d->writer || d->writer->flush())
         return;
-    const QString reason =
-        tr("%1 cannot be written: %2").arg(d->file.fileName(), d->writer->errorString());
-    flushTimer->stop();
-    d->writer.reset();
-    d->file.close();
-    emit failed(reason);
+    emit failed(closeFile());
 }

@@ -19,6 +19,8 @@ public:
 
     // false, with the reason in *error, when the file cannot be written.
     bool start(const QString &path, QString *error);
+    // The rows onto the disk and the file closed; failed() when the last ones could
+    // not be kept.
     void stop();
     bool isRecording() const;
     QString path() const;
@@ -32,6 +34,9 @@ signals:
     void failed(const QString &reason);
 
 private:
+    // The reason when the last rows could not be kept, else empty.
+    QString closeFile();
+
     class Private;
     std::unique_ptr<Private> d;
     QTimer *flushTimer;
