@@ -256,7 +256,7 @@ void Judge::judgeSpread(const Telemetry &telemetry, qint64 timeMs, QVector<Judge
         event.otherIndex = balance.highestCell;
         const int first = qMin(balance.lowestCell, balance.highestCell);
         const int second = qMax(balance.lowestCell, balance.highestCell);
-        auto cellAndVoltage = [&](int cell) {
+        auto cellAndVoltage = [&](int cell) -> QString {
             return cellText(cell) % QLatin1String(" (") %
                    QString::number(telemetry.cellMillivolts[cell]) % QLatin1String(" mV)");
         };
