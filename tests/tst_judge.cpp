@@ -152,6 +152,11 @@ void tst_Judge::events_data()
                        "BAT_NTC2 at -10.5 °C, back below 60 °C",
                        "discharge current at 0 mA, back below 60000 mA",
                        "SOC at 5 %, back above 5 %"};
+    QTest::newRow("degrees clear at the tenth the hysteresis names")
+        << QByteArray("[temperature]\nmax_C = 60.3\n[hysteresis]\nC = 0.1\n")
+        << QStringList{"ntc2=60.4", "ntc2=60.3", "ntc2=60.2"}
+        << QStringList{"BAT_NTC2 at 60.4 °C, above 60.3 °C",
+                       "BAT_NTC2 at 60.2 °C, back below 60.3 °C"};
     QTest::newRow("flags without a limits file; layout 1 has none")
         << QByteArray() << QStringList{"flags=0x08", "flags=0x08", "flags=0x09", "layout=1", ""}
         << QStringList{"OV raised", "OC raised", "OC cleared", "OV cleared"};

@@ -92,8 +92,11 @@ void Judge::updateThresholds()
         if (!value)
             continue;
         const double hysteresis = currentLimits.hysteresisOf(limit);
+        // Degrees come in tenths: 60.3 less 0.1 must clear at 60.2 itself, not at the
+        // double just below it that the subtraction gives.
+        auto decimal = [](double x) { return std::round(x * 1e6) / 1e6; };
         threshold.crossed = *value;
-        threshold.back = threshold.isMinimum ? *value + hysteresis : *value - hysteresis;
+        threshold.back = decimal(threshold.isMinimum ? *value + hysteresis : *value - hysteresis);
     }
 }
 
