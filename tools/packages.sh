@@ -7,8 +7,8 @@ set -euo pipefail
 # QCustomPlot draws the trends window: libqcustomplot-dev holds the header and the Qt 5
 # library, libqcustomplot2.1-qt6 the library for a -DKELDRO_QT=6 build.
 packages=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev libudev-dev
-          libqcustomplot-dev libqcustomplot2.1-qt6 libmosquitto-dev fonts-dejavu-core
-          fonts-inconsolata)
+          libqcustomplot-dev libqcustomplot2.1-qt6 libmosquitto-dev libtomlplusplus-dev
+          fonts-dejavu-core fonts-inconsolata)
 if [ "${1:-}" = test ]; then
     packages+=(clang libclang-rt-dev libbenchmark-dev mosquitto mosquitto-clients
                qt6-base-dev qt6-serialport-dev lintian desktop-file-utils appstream)

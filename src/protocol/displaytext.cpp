@@ -40,6 +40,15 @@ constexpr std::array<const char *, 7> Models{nullptr,     "BMS-VESTRO", "BMS-QUA
 constexpr std::array<const char *, 8> CellTypes{"VTC4", "VTC5", "25R", "20SG",
                                                 "20PG", "25PG", "HE4", "VTC6"};
 
+// A code without a name reads as its number, where the window shows "XX": a sentence
+// about a state change must still tell the two states apart.
+template <std::size_t N> QString stateName(quint8 code, const std::array<const char *, N> &suffixes)
+{
+    if (code >= N || !suffixes[code])
+        return hexCode(code);
+    return QLatin1String(suffixes[code] + 1);
+}
+
 } // namespace
 
 QString DisplayText::unsignedDecimal(quint32 value)
@@ -103,6 +112,30 @@ QString DisplayText::protectionFlag(quint8 flags, int bit)
 {
     const bool set = bit >= 0 && bit < 8 && (flags >> bit) & 1;
     return set ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+QString DisplayText::protectionFlagName(int bit)
+{
+    static constexpr std::array<const char *, ProtectionFlagCount> names{
+        "OC", "SC", "OVB", "OV", "UV", "LOW_TEMP", "HIGH_TEMP"};
+    return bit >= 0 && bit < ProtectionFlagCount ? QLatin1String(names[bit]) : QString();
+}
+
+QString DisplayText::temperatureSensorName(TemperatureSensor sensor)
+{
+    static constexpr std::array<const char *, TemperatureSensorCount> names{
+        "BAT_NTC1", "BAT_NTC2", "BAT_NTC3", "SELF-DSG", "MOSFET"};
+    return QLatin1String(names[int(sensor)]);
+}
+
+QString DisplayText::systemStateName(quint8 code)
+{
+    return stateName(code, SystemStates);
+}
+
+QString DisplayText::bmsStateName(quint8 code)
+{
+    return stateName(code, BmsStates);
 }
 
 TelemetryTexts renderTelemetry(const Telemetry &telemetry)

@@ -19,6 +19,12 @@ QString bmsState(quint8 code);                 // 1 -> "0x1|DISCHARGE", 3 -> "XX
 QString model(quint8 code);                    // 4 -> "BMS-HARLO", 0 -> "BMS-XX"
 QString cellType(quint8 code);                 // 2 -> "25R", 8 -> "XX"
 QString protectionFlag(quint8 flags, int bit); // "0" or "1"
+
+// The names the window's labels give, for sentences about a value.
+QString protectionFlagName(int bit);                // 3 -> "OV", 5 -> "LOW_TEMP"
+QString temperatureSensorName(TemperatureSensor s); // Ntc2 -> "BAT_NTC2", Mosfet -> "MOSFET"
+QString systemStateName(quint8 code);               // 2 -> "SYS ON", 4 -> "0x4"
+QString bmsStateName(quint8 code);                  // 1 -> "DISCHARGE", 3 -> "0x3"
 } // namespace DisplayText
 
 constexpr int ProtectionFlagCount = 7; // bits 0-6: OC, SC, OVB, OV, UV, LOW_TEMP, HIGH_TEMP

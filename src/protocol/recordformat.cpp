@@ -166,25 +166,6 @@ void appendCsvText(QByteArray &out, const QByteArray &text)
     out.append('"');
 }
 
-void appendJsonText(QByteArray &out, const QByteArray &text)
-{
-    out.append('"');
-    for (const char c : text) {
-        const auto byte = uchar(c);
-        if (byte == '"' || byte == '\\') {
-            out.append('\\');
-            out.append(c);
-        } else if (byte < 0x20) {
-            static const char hex[] = "0123456789abcdef";
-            const char escaped[] = {'\\', 'u', '0', '0', hex[byte >> 4], hex[byte & 15]};
-            out.append(escaped, sizeof escaped);
-        } else {
-            out.append(c);
-        }
-    }
-    out.append('"');
-}
-
 // One row of either format; each value first closes the one before it.
 template <bool Json> class RowBuilder
 {
@@ -207,7 +188,7 @@ public:
     void text(const QByteArray &value)
     {
         next();
-        Json ? appendJsonText(out, value) : appendCsvText(out, value);
+        Json ? appendJsonString(out, value) : appendCsvText(out, value);
     }
     void time(qint64 utcMs)
     {
@@ -290,6 +271,25 @@ template <typename Row> void emitRecord(Row &row, const TelemetryRecord &record)
 }
 
 } // namespace
+
+void appendJsonString(QByteArray &out, const QByteArray &text)
+{
+    out.append('"');
+    for (const char c : text) {
+        const auto byte = uchar(c);
+        if (byte == '"' || byte == '\\') {
+            out.append('\\');
+            out.append(c);
+        } else if (byte < 0x20) {
+            static const char hex[] = "0123456789abcdef";
+            const char escaped[] = {'\\', 'u', '0', '0', hex[byte >> 4], hex[byte & 15]};
+            out.append(escaped, sizeof escaped);
+        } else {
+            out.append(c);
+        }
+    }
+    out.append('"');
+}
 
 std::optional<RecordFormat> recordFormatForPath(const QString &path)
 {

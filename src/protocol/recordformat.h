@@ -22,6 +22,10 @@ enum class RecordFormat { Csv, JsonLines };
 namespace RecordColumns {
 constexpr int Count = 44;
 extern const char *const Names[Count];
+// ntc1_C, ntc2_C, ntc3_C, self_discharge_C, mosfet_C follow each other from here,
+// as oc, sc, ovb, ov, uv, low_temp, high_temp do (the flags' bit order).
+constexpr int FirstTemperature = 22;
+constexpr int FirstProtectionFlag = 33;
 } // namespace RecordColumns
 
 // ".csv" is CSV; ".jsonl", ".ndjson" and ".json" are JSON Lines; anything else has no
@@ -36,6 +40,9 @@ QByteArray csvHeaderRow();
 // One record as one compact JSON object with the keys of a JSON Lines recording,
 // without a line end: what a message broker gets for each frame.
 QByteArray telemetryRecordJson(const TelemetryRecord &record);
+
+// A JSON string of UTF-8 text, quoted and escaped.
+void appendJsonString(QByteArray &out, const QByteArray &utf8);
 
 // The time column: "2026-12-07T16:58:03.123Z" for UTC milliseconds since the epoch.
 void appendRecordTime(QByteArray &out, qint64 utcMs);

@@ -9,6 +9,10 @@ enum class TelemetryLayout : quint8 {
     Type2 = 0x02, // 72 bytes, 15 cells, 5 temperatures, protection flags
 };
 
+// The five temperature sensors, in the order of the frame and of a recording's columns.
+enum class TemperatureSensor : quint8 { Ntc1, Ntc2, Ntc3, SelfDischarge, Mosfet };
+constexpr int TemperatureSensorCount = 5;
+
 // One decoded telemetry frame. Fields that the layout does not carry
 // (cells 10-15, ntc3 and protectionFlags in type 1) stay zero and must not be shown.
 struct Telemetry
@@ -39,4 +43,14 @@ struct Telemetry
     quint8 cellType = 0;
 
     bool hasExtendedFields() const { return layout == TelemetryLayout::Type2; }
+    bool carries(TemperatureSensor sensor) const
+    {
+        return sensor != TemperatureSensor::Ntc3 || hasExtendedFields();
+    }
+    qint16 temperature(TemperatureSensor sensor) const
+    {
+        const std::array<qint16, TemperatureSensorCount> tenths{ntc1, ntc2, ntc3, selfDischargeNtc,
+                                                                mosfetNtc};
+        return tenths[int(sensor)];
+    }
 };
