@@ -237,6 +237,10 @@ private slots:
             window->windowMenu()->reopenAction()->setChecked(true);
             WindowSettings().addRecentRecording(old);
             QVERIFY(window->windowMenu()->startRecording(recording));
+            window->move(150, 90);
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+            window->close();
         }
         QVERIFY(QFile::remove(old));
 
@@ -244,9 +248,12 @@ private slots:
         QCOMPARE(window.findChild<QComboBox *>("comboBox_Port")->currentText(), second.slavePath());
         QCOMPARE(window.findChild<QComboBox *>("comboBox_BaudRate")->currentText(), "250000");
         QVERIFY(window.windowMenu()->reopenAction()->isChecked());
-        // The menu lists what is still there.
         window.show();
-        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), window.mapToGlobal({5, 5}));
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.frameGeometry().topLeft(), QPoint(150, 90));
+        // The menu lists what is still there.
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                window.mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(&window, &click);
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         QVERIFY(menu);

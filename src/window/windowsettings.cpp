@@ -76,7 +76,7 @@ void WindowSettings::checkReadable()
         why = tr("it cannot be read");
     if (!why.isEmpty())
         problem = tr("Settings not read from %1: %2. keldro starts with the defaults and leaves "
-                     "the file as it is.")
+                     "the file as it is; keldro --reset-settings removes it.")
                       .arg(settings->fileName(), why);
 }
 
