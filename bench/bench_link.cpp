@@ -10,6 +10,7 @@
 #include "protocol/telemetryframe.h"
 #include "protocol/telemetryrecord.h"
 #include "ptypair.h"
+#include "scratchsettings.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "ui_widget.h"
@@ -208,6 +209,7 @@ int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    useScratchSettings();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     SerialEnumerator::setSystemPortsHidden(true);
     const QByteArray part = argc > 1 ? QByteArray(argv[1]) : QByteArray();

@@ -1,8 +1,10 @@
 // The tool against the board simulator in a process of its own, over a
 // pseudo-terminal: what a technician sees with a board on the line.
+#include "scratchsettings.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
 #include "window/widget.h"
+#include "window/windowsettings.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -73,6 +75,7 @@ class EndToEndTest : public QObject
 private slots:
     void initTestCase()
     {
+        useScratchSettings();
         SerialEnumerator::setSystemPortsHidden(true);
         qInstallMessageHandler(collectChunkSizes);
     }
@@ -80,6 +83,7 @@ private slots:
     void cleanup()
     {
         window.reset();
+        WindowSettings::clearStored();
         if (board) {
             board->kill();
             board->waitForFinished(5000);

@@ -1,9 +1,11 @@
 // The port list following adapters as they come and go, with pseudo-terminals
 // plugged and unplugged as virtual ports while the window runs.
 #include "ptypair.h"
+#include "scratchsettings.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
 #include "window/widget.h"
+#include "window/windowsettings.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -64,6 +66,7 @@ class HotplugTest : public QObject
 private slots:
     void initTestCase()
     {
+        useScratchSettings();
         SerialEnumerator::setSystemPortsHidden(true);
         qInstallMessageHandler(collectDebug);
     }
@@ -71,6 +74,7 @@ private slots:
     void cleanup()
     {
         window.reset();
+        WindowSettings::clearStored();
         for (const QString &path : SerialEnumerator::virtualPorts())
             SerialEnumerator::removeVirtualPort(path);
     }

@@ -4,11 +4,13 @@
 #include "protocol/telemetryframe.h"
 #include "protocol/telemetryrecord.h"
 #include "ptypair.h"
+#include "scratchsettings.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "stall.h"
 #include "ui_widget.h"
 #include "window/widget.h"
+#include "window/windowsettings.h"
 #include "workedexamples.h"
 
 #include <QApplication>
@@ -179,6 +181,7 @@ class LinkTest : public QObject
 private slots:
     void initTestCase()
     {
+        useScratchSettings();
         SerialEnumerator::setSystemPortsHidden(true);
         qInstallMessageHandler(collectDebug);
     }
@@ -197,6 +200,7 @@ private slots:
     void cleanup()
     {
         window.reset();
+        WindowSettings::clearStored();
         SerialEnumerator::removeVirtualPort(board->slavePath());
         board.reset();
     }

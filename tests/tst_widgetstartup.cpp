@@ -3,6 +3,7 @@
 // proof that building the window picked no port and no baud rate by itself.
 
 #include "ptypair.h"
+#include "scratchsettings.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
 #include "window/widget.h"
@@ -107,6 +108,7 @@ private:
 
 void TstWidgetStartup::initTestCase()
 {
+    useScratchSettings();
     QVERIFY(first.isValid() && second.isValid());
     SerialEnumerator::setSystemPortsHidden(true);
     SerialEnumerator::addVirtualPort(second.slavePath());

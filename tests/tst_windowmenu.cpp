@@ -5,12 +5,14 @@
 #include "protocol/recordwriter.h"
 #include "protocol/telemetryframe.h"
 #include "ptypair.h"
+#include "scratchsettings.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
 #include "window/trendswindow.h"
 #include "window/valuefieldmarks.h"
 #include "window/widget.h"
 #include "window/windowmenu.h"
+#include "window/windowsettings.h"
 #include "workedexamples.h"
 
 #include <QAction>
@@ -125,6 +127,7 @@ class WindowMenuTest : public QObject
 private slots:
     void initTestCase()
     {
+        useScratchSettings();
         SerialEnumerator::setSystemPortsHidden(true);
         QVERIFY(dir.isValid());
     }
@@ -136,6 +139,7 @@ private slots:
     void cleanup()
     {
         window.reset();
+        WindowSettings::clearStored();
         for (const QString &path : SerialEnumerator::virtualPorts())
             SerialEnumerator::removeVirtualPort(path);
         board.reset();

@@ -3,9 +3,12 @@
 #include "window/shippedfont.h"
 #include "window/widget.h"
 #include "window/windowmenu.h"
+#include "window/windowsettings.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <cstdio>
 #include <keldro_version.h>
 
 namespace {
@@ -28,6 +31,7 @@ struct CommandLine
     QStringList virtualPorts;
     QString recordPath;
     QString openPath;
+    bool resetSettings = false;
 };
 
 CommandLine parseCommandLine(const QCoreApplication &app)
@@ -54,14 +58,22 @@ CommandLine parseCommandLine(const QCoreApplication &app)
         QStringLiteral("Show the recording FILE (CSV or JSON Lines) in a trends window."),
         QStringLiteral("FILE"));
     parser.addOption(open);
+    const QCommandLineOption resetSettings(
+        QStringLiteral("reset-settings"),
+        QStringLiteral("Start from the defaults and clear the remembered settings (port, rate, "
+                       "window places, recent recordings)."));
+    parser.addOption(resetSettings);
     parser.process(app);
-    return CommandLine{parser.values(addPort), parser.value(record), parser.value(open)};
+    return CommandLine{parser.values(addPort), parser.value(record), parser.value(open),
+                       parser.isSet(resetSettings)};
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // The settings live in $XDG_CONFIG_HOME/keldro/keldro.conf.
+    QCoreApplication::setOrganizationName(QStringLiteral("keldro"));
     QCoreApplication::setApplicationName(QStringLiteral("keldro"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KELDRO_VERSION));
     if (onlyPrints(argc, argv)) {
@@ -87,6 +99,13 @@ int main(int argc, char *argv[])
 
     useShippedFont();
 
+    QString settingsFile;
+    if (commandLine.resetSettings && !WindowSettings::clearStored(&settingsFile))
+        std::fprintf(stderr, "keldro: %s stays: it cannot be removed; remove it by hand.\n",
+                     qUtf8Printable(QDir::toNativeSeparators(settingsFile)));
+
+    // The window takes up what was remembered; what the command line names comes
+    // after it and wins.
     Widget window;
     window.show();
     if (!commandLine.recordPath.isEmpty())

@@ -16,9 +16,14 @@ QString hex4(int id)
     return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
 }
 
+QString portPath(const PortInfo &port)
+{
+    return port.physName.isEmpty() ? devicePath(port.portName) : port.physName;
+}
+
 QString portToolTip(const PortInfo &port)
 {
-    QStringList lines{port.physName.isEmpty() ? devicePath(port.portName) : port.physName};
+    QStringList lines{portPath(port)};
     if (!port.friendName.isEmpty())
         lines << port.friendName;
     if (port.vendorID != 0 || port.productID != 0)
@@ -53,8 +58,35 @@ void fillPortList(QComboBox *box, const QList<PortInfo> &ports)
     for (const PortInfo &port : ports) {
         box->addItem(port.portName);
         box->setItemData(box->count() - 1, portToolTip(port), Qt::ToolTipRole);
+        box->setItemData(box->count() - 1, QVariant::fromValue(port), Qt::UserRole);
     }
     fitPopupWidth(box);
+}
+
+PortInfo portAt(const QComboBox *box, int index)
+{
+    return box->itemData(index, Qt::UserRole).value<PortInfo>();
+}
+
+int rememberedPortIndex(const QList<PortInfo> &ports, const PortInfo &remembered)
+{
+    // Several adapters of one batch may share a serial number: the one at the
+    // remembered path comes first.
+    int byPath = -1;
+    int bySerial = -1;
+    for (int i = 0; i < ports.size(); ++i) {
+        const bool samePath =
+            !remembered.physName.isEmpty() && portPath(ports[i]) == remembered.physName;
+        const bool sameSerial =
+            !remembered.serialNumber.isEmpty() && ports[i].serialNumber == remembered.serialNumber;
+        if (samePath && (sameSerial || remembered.serialNumber.isEmpty()))
+            return i;
+        if (sameSerial && bySerial < 0)
+            bySerial = i;
+        if (samePath && byPath < 0)
+            byPath = i;
+    }
+    return bySerial >= 0 ? bySerial : byPath;
 }
 
 void refillPortList(QComboBox *box)

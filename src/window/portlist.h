@@ -11,6 +11,14 @@ class QComboBox;
 // its longest entry (a virtual port is listed by its whole path).
 void fillPortList(QComboBox *box, const QList<PortInfo> &ports);
 
+// The entry's port as the enumerator reported it; an empty PortInfo for none.
+PortInfo portAt(const QComboBox *box, int index);
+
+// Where a port remembered by its serial number and path (physName) is in ports:
+// an adapter with that serial number wherever it is plugged in now, else the port
+// at that path; -1 when neither is present.
+int rememberedPortIndex(const QList<PortInfo> &ports, const PortInfo &remembered);
+
 // Rebuilds the port list from the present ports, keeping the selection by exact
 // name where it can, without letting the box signal anything meanwhile.
 void refillPortList(QComboBox *box);

@@ -6,6 +6,7 @@
 #include "window/portlist.h"
 #include "window/valuefieldmarks.h"
 #include "window/widget.h"
+#include "window/windowsettings.h"
 
 #include <QDebug>
 #include <limits>
@@ -27,6 +28,7 @@ void Widget::on_PortNameChanged(const QString &)
     const QString name = ui->comboBox_Port->currentText();
     qDebug().noquote() << "setPortNam:" << name;
     serialPort->setPortName(name);
+    rememberLinkChoice();
 }
 
 void Widget::on_BaudRateChanged(int)
@@ -34,6 +36,28 @@ void Widget::on_BaudRateChanged(int)
     const QString text = ui->comboBox_BaudRate->currentText();
     qDebug().noquote() << "setBaudRate:" << text;
     serialPort->setBaudRate(baudRateFromText(text));
+    rememberLinkChoice();
+}
+
+void Widget::selectBaudRate(int rate)
+{
+    // A typed rate comes back as the box keeps one typed and confirmed with Enter:
+    // an entry at the end of the list.
+    int index = ui->comboBox_BaudRate->findText(QString::number(rate));
+    if (index < 0) {
+        ui->comboBox_BaudRate->addItem(QString::number(rate), rate);
+        index = ui->comboBox_BaudRate->count() - 1;
+    }
+    ui->comboBox_BaudRate->setCurrentIndex(index);
+}
+
+void Widget::rememberLinkChoice()
+{
+    // A box that shows no port (its adapter unplugged) keeps the remembered one.
+    const int port = ui->comboBox_Port->currentIndex();
+    if (port >= 0)
+        settings->setPort(portAt(ui->comboBox_Port, port));
+    settings->setBaudRate(baudRateFromText(ui->comboBox_BaudRate->currentText()));
 }
 
 void Widget::on_OpenCloseButtonClicked()
@@ -61,6 +85,7 @@ bool Widget::openLink()
         return false;
     }
     ui->plainTextEdit->appendPlainText(QStringLiteral("OPEN ") + name + QStringLiteral(" OK..."));
+    rememberLinkChoice();
     // Nothing of an earlier link may join what this one receives.
     receiveStream.reset();
     setLinkControlsOpen();

@@ -10,9 +10,12 @@
 #include "window/telemetryview.h"
 #include "window/valuefieldmarks.h"
 #include "window/windowmenu.h"
+#include "window/windowplace.h"
 #include "window/windowrecorder.h"
+#include "window/windowsettings.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QIntValidator>
 #include <QTimer>
@@ -22,7 +25,6 @@ namespace {
 constexpr int PollIntervalMs = 100;
 
 constexpr int BaudRates[] = {9600, 19200, 38400, 57600, 115200, 256000, 921600};
-constexpr int DefaultBaudIndex = 4; // 115200, the board's rate out of the factory
 
 } // namespace
 
@@ -38,6 +40,9 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     ui->pushButton_SOC_Cal->setVisible(false);
     ui->checkBox_Trans->setVisible(false);
 
+    settings = new WindowSettings(this);
+    restoreWindowPlace(this, settings->mainGeometry());
+
     // Typed rates between 1 and 10 Mbaud are handed to the port as they are.
     ui->comboBox_BaudRate->setValidator(new QIntValidator(1, 10000000, ui->comboBox_BaudRate));
 
@@ -46,12 +51,18 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     // reported: one enumeration of the system's ports instead of two.
     portEnumerator = new SerialEnumerator(this);
     portEnumerator->setUpNotifications();
-    fillPortList(ui->comboBox_Port, portEnumerator->ports());
+    // Nothing is connected yet either: choosing the remembered port and rate is
+    // no choice of the technician's, and nothing opens.
+    const QList<PortInfo> ports = portEnumerator->ports();
+    fillPortList(ui->comboBox_Port, ports);
+    const int rememberedPort = rememberedPortIndex(ports, settings->port());
+    if (rememberedPort >= 0)
+        ui->comboBox_Port->setCurrentIndex(rememberedPort);
     showCurrentPortToolTip(ui->comboBox_Port);
 
     for (const int rate : BaudRates)
         ui->comboBox_BaudRate->addItem(QString::number(rate), rate);
-    ui->comboBox_BaudRate->setCurrentIndex(DefaultBaudIndex);
+    selectBaudRate(settings->baudRate());
     connect(ui->comboBox_BaudRate, SIGNAL(currentIndexChanged(int)), this,
             SLOT(on_BaudRateChanged(int)));
 
@@ -92,12 +103,20 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     recorder = new WindowRecorder(this);
     reopener = new LinkReopener(
         portEnumerator, [this](const QString &name) { return reopenLink(name); }, this);
-    menu = new WindowMenu(this, *ui, marks, recorder);
+    menu = new WindowMenu(this, *ui, marks, recorder, settings);
     connect(menu->reopenAction(), &QAction::toggled, reopener, &LinkReopener::setEnabled);
+    menu->reopenAction()->setChecked(settings->reopenWhenPortReturns());
+    connect(menu->reopenAction(), &QAction::toggled, settings,
+            &WindowSettings::setReopenWhenPortReturns);
     connect(this, &Widget::frameAccepted, recorder, &WindowRecorder::addRecord);
     connect(this, &Widget::frameAccepted, menu, &WindowMenu::frameAccepted);
     connect(this, &Widget::frameAccepted, marks,
             [this](const TelemetryRecord &record) { marks->frameShown(record.telemetry); });
+
+    if (!settings->readProblem().isEmpty())
+        ui->plainTextEdit->appendPlainText(settings->readProblem());
+    connect(settings, &WindowSettings::saveFailed, ui->plainTextEdit,
+            &QPlainTextEdit::appendPlainText);
 }
 
 Widget::~Widget()
@@ -106,6 +125,13 @@ Widget::~Widget()
     delete serialPort;
     delete pollTimer;
     delete portEnumerator;
+}
+
+void Widget::closeEvent(QCloseEvent *event)
+{
+    settings->setMainGeometry(saveGeometry());
+    menu->rememberPlaces();
+    QWidget::closeEvent(event);
 }
 
 void Widget::changeEvent(QEvent *event)

@@ -11,6 +11,7 @@ class SerialPort;
 class ValueFieldMarks;
 class WindowMenu;
 class WindowRecorder;
+class WindowSettings;
 struct TelemetryRecord;
 
 QT_BEGIN_NAMESPACE
@@ -41,6 +42,7 @@ signals:
 
 protected:
     void changeEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void on_PortNameChanged(const QString &text);
@@ -59,6 +61,8 @@ private slots:
 private:
     void setLinkControlsOpen();
     void setLinkControlsClosed();
+    void selectBaudRate(int rate);
+    void rememberLinkChoice();
     bool openLink();
     bool reopenLink(const QString &portName);
     void linkLost();
@@ -69,6 +73,7 @@ private:
     SerialPort *serialPort;
     SerialEnumerator *portEnumerator;
     Ui::Widget *ui;
+    WindowSettings *settings;
     QTimer *pollTimer;
     ValueFieldMarks *marks;
     WindowRecorder *recorder;

@@ -5,7 +5,9 @@
 #include "window/shownvalues.h"
 #include "window/trendswindow.h"
 #include "window/valuefieldmarks.h"
+#include "window/windowplace.h"
 #include "window/windowrecorder.h"
+#include "window/windowsettings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,6 +20,7 @@
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <algorithm>
 #include <keldro_version.h>
 
 namespace {
@@ -30,23 +33,26 @@ QString documentsFolder()
     return QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
-QString timeStamped(const QString &prefix, const QString &suffix)
+QString timeStamped(const QString &folder, const QString &prefix, const QString &suffix)
 {
-    return documentsFolder() + QLatin1Char('/') + prefix +
+    return folder + QLatin1Char('/') + prefix +
            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) + suffix;
 }
 
 } // namespace
 
 WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
-                       WindowRecorder *recorder)
-    : QObject(window), window(window), ui(ui), marks(marks), recorder(recorder)
+                       WindowRecorder *recorder, WindowSettings *settings)
+    : QObject(window), window(window), ui(ui), marks(marks), recorder(recorder), settings(settings)
 {
     recordEntry = addEntry(tr("Record to file…"), QKeySequence(Qt::CTRL | Qt::Key_R),
                            &WindowMenu::toggleRecording);
     addEntry(tr("Trends…"), QKeySequence(Qt::CTRL | Qt::Key_T), &WindowMenu::showTrends);
     addEntry(tr("Open recording…"), QKeySequence(Qt::CTRL | Qt::Key_O),
              &WindowMenu::chooseRecording);
+    recentMenu = new QMenu(tr("Open recent"), window);
+    recentMenu->setToolTipsVisible(true);
+    actions << recentMenu->menuAction();
     actions << nullptr;
     addEntry(tr("Save receive log…"), QKeySequence(Qt::CTRL | Qt::Key_S),
              &WindowMenu::saveReceiveLog);
@@ -95,6 +101,11 @@ QList<QAction *> WindowMenu::entries() const
 
 bool WindowMenu::eventFilter(QObject *watched, QEvent *event)
 {
+    // A trends window the technician closed: where it was is where the next opens.
+    if (event->type() == QEvent::Hide && qobject_cast<TrendsWindow *>(watched)) {
+        settings->setTrendsGeometry(static_cast<QWidget *>(watched)->saveGeometry());
+        return false;
+    }
     if (event->type() != QEvent::ContextMenu)
         return false;
     auto *menuEvent = static_cast<QContextMenuEvent *>(event);
@@ -124,6 +135,7 @@ bool WindowMenu::eventFilter(QObject *watched, QEvent *event)
 
 void WindowMenu::popUp(QMenu *menu, const QPoint &globalPos)
 {
+    fillRecentMenu();
     for (QAction *action : qAsConst(actions)) {
         if (action)
             menu->addAction(action);
@@ -134,6 +146,28 @@ void WindowMenu::popUp(QMenu *menu, const QPoint &globalPos)
     menu->popup(globalPos);
 }
 
+void WindowMenu::fillRecentMenu()
+{
+    recentMenu->clear();
+    const QStringList recent = settings->recentRecordings();
+    for (int i = 0; i < recent.size(); ++i) {
+        const QString path = recent[i];
+        QString name = QFileInfo(path).fileName();
+        name.replace(QLatin1Char('&'), QLatin1String("&&"));
+        QAction *action =
+            recentMenu->addAction(QStringLiteral("&%1 %2").arg(QString::number(i + 1), name));
+        action->setToolTip(QDir::toNativeSeparators(path));
+        connect(action, &QAction::triggered, this, [this, path] { openRecording(path); });
+    }
+    recentMenu->menuAction()->setEnabled(!recent.isEmpty());
+}
+
+QString WindowMenu::recordingsFolder() const
+{
+    const QString folder = settings->recordingsFolder();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : documentsFolder();
+}
+
 bool WindowMenu::startRecording(const QString &path)
 {
     QString error;
@@ -141,6 +175,7 @@ bool WindowMenu::startRecording(const QString &path)
         warn(tr("Recording not started"), error);
         return false;
     }
+    settings->addRecentRecording(path);
     titleBeforeRecording = window->windowTitle();
     window->setWindowTitle(titleBeforeRecording +
                            tr(" — recording %1").arg(QFileInfo(path).fileName()));
@@ -160,7 +195,7 @@ void WindowMenu::toggleRecording()
     const QString jsonLines = tr("JSON Lines (*.jsonl)");
     QString path = QFileDialog::getSaveFileName(
         window, tr("Record to file"),
-        timeStamped(QStringLiteral("keldro-"), QStringLiteral(".csv")),
+        timeStamped(recordingsFolder(), QStringLiteral("keldro-"), QStringLiteral(".csv")),
         csv + QStringLiteral(";;") + jsonLines, &filter, dialogOptions);
     if (path.isEmpty())
         return;
@@ -194,8 +229,16 @@ TrendsWindow *WindowMenu::liveTrendsWindow()
         liveTrends = new TrendsWindow(window);
         if (liveTrends->windowTitle().isEmpty())
             liveTrends->setWindowTitle(tr("keldro trends"));
+        restoreWindowPlace(liveTrends, settings->trendsGeometry());
+        liveTrends->installEventFilter(this);
     }
     return liveTrends;
+}
+
+void WindowMenu::rememberPlaces()
+{
+    if (liveTrends && liveTrends->isVisible())
+        settings->setTrendsGeometry(liveTrends->saveGeometry());
 }
 
 void WindowMenu::showTrends()
@@ -215,8 +258,16 @@ bool WindowMenu::openRecording(const QString &path)
         warn(tr("Recording not opened"), tr("%1: %2").arg(path, error));
         return false;
     }
+    settings->addRecentRecording(path);
     if (trends->windowTitle().isEmpty())
         trends->setWindowTitle(tr("keldro trends — %1").arg(QFileInfo(path).fileName()));
+    // A second trends window on the first one's place would hide it: that one is
+    // placed by the window system.
+    const QList<TrendsWindow *> shown = window->findChildren<TrendsWindow *>();
+    if (std::none_of(shown.begin(), shown.end(),
+                     [](TrendsWindow *other) { return other->isVisible(); }))
+        restoreWindowPlace(trends, settings->trendsGeometry());
+    trends->installEventFilter(this);
     trends->show();
     return true;
 }
@@ -224,7 +275,7 @@ bool WindowMenu::openRecording(const QString &path)
 void WindowMenu::chooseRecording()
 {
     const QString path = QFileDialog::getOpenFileName(
-        window, tr("Open recording"), documentsFolder(),
+        window, tr("Open recording"), recordingsFolder(),
         tr("Recordings (*.csv *.jsonl);;All files (*)"), nullptr, dialogOptions);
     if (!path.isEmpty())
         openRecording(path);
@@ -234,7 +285,7 @@ void WindowMenu::saveReceiveLog()
 {
     const QString path = QFileDialog::getSaveFileName(
         window, tr("Save receive log"),
-        timeStamped(QStringLiteral("keldro-log-"), QStringLiteral(".txt")),
+        timeStamped(documentsFolder(), QStringLiteral("keldro-log-"), QStringLiteral(".txt")),
         tr("Text (*.txt);;All files (*)"), nullptr, dialogOptions);
     if (path.isEmpty())
         return;

@@ -11,6 +11,7 @@ class QWidget;
 class TrendsWindow;
 class ValueFieldMarks;
 class WindowRecorder;
+class WindowSettings;
 struct TelemetryRecord;
 
 QT_BEGIN_NAMESPACE
@@ -20,15 +21,16 @@ class Widget;
 QT_END_NAMESPACE
 
 // The main window's context menu and its keyboard shortcuts: recording, trends,
-// recordings, the receive log, copying the values, reopening a returning port,
-// About. A right click on the window shows the entries; the text fields and the
+// recordings and the recent ones, the receive log, copying the values, reopening a
+// returning port, About. A right click on the window shows the entries; the text fields and the
 // receive log show them after their own standard entries.
 class WindowMenu : public QObject
 {
     Q_OBJECT
 
 public:
-    WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks, WindowRecorder *recorder);
+    WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks, WindowRecorder *recorder,
+               WindowSettings *settings);
 
     QList<QAction *> entries() const;
     QAction *reopenAction() const { return reopenEntry; }
@@ -46,12 +48,18 @@ public:
     // One frame the window has accepted, for the live trends.
     void frameAccepted(const TelemetryRecord &record);
 
+    // The main window is closing: the live trends window's place, if it is shown,
+    // is the one to remember.
+    void rememberPlaces();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QAction *addEntry(const QString &text, const QKeySequence &shortcut, void (WindowMenu::*run)());
     void popUp(QMenu *menu, const QPoint &globalPos);
+    void fillRecentMenu();
+    QString recordingsFolder() const;
     void toggleRecording();
     void recordingStopped();
     void recordingFailed(const QString &reason);
@@ -67,10 +75,12 @@ private:
     Ui::Widget &ui;
     ValueFieldMarks *marks;
     WindowRecorder *recorder;
+    WindowSettings *settings;
     TrendsWindow *liveTrends = nullptr;
     QString titleBeforeRecording;
     QFileDialog::Options dialogOptions;
     QAction *recordEntry;
     QAction *reopenEntry;
+    QMenu *recentMenu;
     QList<QAction *> actions; // in menu order; nullptr for a separator
 };
