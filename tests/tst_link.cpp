@@ -403,7 +403,7 @@ private slots:
             sendBurst(chunk);
             QTest::qWait(60);
         }
-        QCOMPARE(log(), opened + logged);
+        QTRY_COMPARE_WITH_TIMEOUT(log(), opened + logged, 5000);
         QCOMPARE(text("textBrowser_cell1"), QString());
     }
 
