@@ -34,9 +34,11 @@ struct StreamItem
 //   longer silence drops it.
 // - A failed check word drops that frame's own bytes, the length its layout (or
 //   its length byte) gives, or fewer if another header starts inside them (the
-//   frame lost bytes on the line). An unknown layout byte gives no length: the bytes up to the next
-//   header are dropped, but never more than the longest frame, so text behind it is kept. Either
-//   way, what follows is judged afresh.
+//   frame lost bytes on the line). An unknown layout byte gives no length: the
+//   bytes up to the next header are dropped, but never more than the longest
+//   frame, so text behind it is kept. The part of a rejected frame still to come
+//   is dropped as it arrives, through pauses as a frame's would be. Either way,
+//   what follows is judged afresh.
 // Pure: the caller reads the port and tells how long the line has been silent.
 class FrameStream
 {
