@@ -2,6 +2,7 @@
 // every byte string must be judged without reading past its end, in whatever pieces
 // it comes, and every accepted frame must render. Accepted frames must also survive
 // encoding again unchanged, and command frames must rebuild byte for byte.
+#include "protocol/boardtext.h"
 #include "protocol/commandframe.h"
 #include "protocol/displaytext.h"
 #include "protocol/framestream.h"
@@ -44,17 +45,20 @@ void checkCommand(const uchar *data, size_t size)
 }
 
 // The frames taken out of a byte string do not depend on the pieces the line
-// delivers it in, every frame is one judgeChunk accepts, and text never holds a
-// frame header.
-QByteArrayList framesOf(const uchar *data, size_t size, size_t pieceSize)
+// delivers it in, nor on pauses shorter than a frame may take between them; every
+// frame is one judgeChunk accepts; text never holds a frame header and always
+// shows as valid UTF-8.
+QByteArrayList framesOf(const uchar *data, size_t size, size_t pieceSize, bool pauses)
 {
     FrameStream stream;
     QVector<StreamItem> items;
     for (size_t at = 0; at < size; at += pieceSize) {
         const size_t n = std::min(pieceSize, size - at);
         items += stream.feed(QByteArray(reinterpret_cast<const char *>(data + at), int(n)));
+        if (pauses)
+            items += stream.lineSilent(FrameStream::MaxPauseMs - 1);
     }
-    items += stream.endOfBurst();
+    items += stream.flush();
     QByteArrayList frames;
     qsizetype total = 0;
     for (const StreamItem &item : items) {
@@ -63,11 +67,15 @@ QByteArrayList framesOf(const uchar *data, size_t size, size_t pieceSize)
             if (judgeChunk(item.bytes).verdict != ChunkVerdict::Frame)
                 abort();
             frames << item.bytes;
-        } else if (item.kind == StreamItem::Kind::Text && item.bytes.contains("\xFE\xEF")) {
-            abort();
+        } else if (item.kind == StreamItem::Kind::Text) {
+            if (item.bytes.contains("\xFE\xEF"))
+                abort();
+            const QString text = boardText(item.bytes);
+            if (QString::fromUtf8(text.toUtf8()) != text)
+                abort();
         }
     }
-    if (total > qsizetype(size))
+    if (total > qsizetype(size) || stream.pendingSize() != 0)
         abort();
     return frames;
 }
@@ -77,7 +85,8 @@ void checkStream(const uchar *data, size_t size)
     if (size == 0)
         return;
     const size_t pieceSize = size_t(data[size - 1] % 17) + 1;
-    if (framesOf(data, size, size) != framesOf(data, size, pieceSize))
+    const bool pauses = data[0] & 1;
+    if (framesOf(data, size, size, false) != framesOf(data, size, pieceSize, pauses))
         abort();
 }
 

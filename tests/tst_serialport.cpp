@@ -45,6 +45,7 @@ private slots:
     void silenceFollowsTheLastPiece_data();
     void silenceFollowsTheLastPiece();
     void unbrokenStreamIsHandedOnAsItComes();
+    void longSilenceIsToldOnceMore();
     void rateIsAppliedToTheLine_data();
     void rateIsAppliedToTheLine();
     void rateChangeOnOpenPortAppliesAtOnce();
@@ -64,14 +65,17 @@ void SerialPortTest::openOn(SerialPort *port, const PtyPair &pty)
 }
 
 // Collects what the receiver would see: one readAll per readyRead, and how much had
-// been read each time the line was declared silent.
+// been read each time a burst was declared over.
 struct ChunkLog
 {
     explicit ChunkLog(SerialPort *port)
     {
         QObject::connect(port, &QIODevice::readyRead, port,
                          [this, port] { chunks.append(port->readAll()); });
-        QObject::connect(port, &SerialPort::lineSilent, port, [this] { silences.append(total()); });
+        QObject::connect(port, &SerialPort::lineSilent, port, [this](int silentMs) {
+            if (silentMs < SerialPort::LongGapMs)
+                silences.append(total());
+        });
     }
     int total() const { return int(chunks.join().size()); }
     QList<QByteArray> chunks;
@@ -141,6 +145,22 @@ void SerialPortTest::unbrokenStreamIsHandedOnAsItComes()
     writer->wait();
     QTRY_COMPARE_WITH_TIMEOUT(log.silences.size(), 1, 5000);
     QCOMPARE(log.chunks.join(), stream);
+}
+
+void SerialPortTest::longSilenceIsToldOnceMore()
+{
+    PtyPair pty;
+    SerialPort port(QString(), PortSettings(), SerialPort::EventDriven);
+    openOn(&port, pty);
+    QSignalSpy silences(&port, &SerialPort::lineSilent);
+    QVERIFY(pty.write("abc"));
+    QTRY_COMPARE_WITH_TIMEOUT(silences.size(), 2, 5000);
+    QVERIFY(silences.at(0).at(0).toInt() >= SerialPort::BurstGapMs);
+    QVERIFY(silences.at(0).at(0).toInt() < SerialPort::LongGapMs);
+    QVERIFY(silences.at(1).at(0).toInt() >= SerialPort::LongGapMs);
+    QVERIFY(pty.write("d"));
+    QTRY_COMPARE_WITH_TIMEOUT(silences.size(), 3, 5000);
+    QVERIFY(silences.at(2).at(0).toInt() < SerialPort::LongGapMs);
 }
 
 void SerialPortTest::rateIsAppliedToTheLine_data()

@@ -1,5 +1,6 @@
 #include "boardlink.h"
 
+#include "protocol/boardtext.h"
 #include "protocol/commandframe.h"
 #include "serial/serialport.h"
 
@@ -22,7 +23,14 @@ BoardLink::BoardLink(const PortTarget &target, qint32 baudRate, bool poll, QObje
     settings.baudRate = baudRate;
     port = new SerialPort(target.path, settings, SerialPort::EventDriven, this);
     connect(port, &QIODevice::readyRead, this, &BoardLink::readArrived);
-    connect(port, &SerialPort::lineSilent, this, [this] { take(stream.endOfBurst()); });
+    connect(port, &SerialPort::lineSilent, this,
+            [this](int silentMs) { take(stream.lineSilent(silentMs)); });
+    // However the port closes (the end of the run, the device gone), what is pending
+    // is whole as far as this recording goes.
+    connect(port, &QIODevice::aboutToClose, this, [this] {
+        readArrived();
+        take(stream.flush());
+    });
     connect(port, &SerialPort::deviceLost, this, &BoardLink::onDeviceLost);
 
     pollTimer->setInterval(PollIntervalMs);
@@ -57,11 +65,6 @@ void BoardLink::close()
 {
     pollTimer->stop();
     retryTimer->stop();
-    // What is pending is whole as far as this recording goes.
-    if (port->isOpen()) {
-        readArrived();
-        take(stream.endOfBurst());
-    }
     port->close();
 }
 
@@ -104,13 +107,13 @@ void BoardLink::take(const QVector<StreamItem> &items)
             break;
         case StreamItem::Kind::Text:
             tally.textBytes += item.bytes.size();
-            for (QByteArray line : item.bytes.split('\n')) {
-                while (line.endsWith('\r'))
+            for (QString line : boardText(item.bytes).split(QLatin1Char('\n'))) {
+                while (line.endsWith(QLatin1Char('\r')))
                     line.chop(1);
                 if (line.trimmed().isEmpty())
                     continue;
                 ++tally.textLines;
-                emit textLine(now, line);
+                emit textLine(now, line.toUtf8());
             }
             break;
         }
@@ -119,8 +122,6 @@ void BoardLink::take(const QVector<StreamItem> &items)
 
 void BoardLink::onDeviceLost(const QString &reason)
 {
-    take(stream.endOfBurst());
-    stream.reset();
     lostFor.start();
     retryTimer->start();
     emit lost(reason);

@@ -43,6 +43,7 @@ public:
 
 signals:
     void frameAccepted(const TelemetryRecord &record);
+    // A line of the board's text, without its line end, as valid UTF-8 (boardText).
     void textLine(qint64 timeMs, const QByteArray &line);
     void lost(const QString &reason);
     void returned(qint64 gapMs);

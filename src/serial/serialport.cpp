@@ -13,6 +13,10 @@
 // and says when the line has been silent for BurstGapMs: only then is text whole.
 // 30 ms sits above the FTDI latency timer plus the scheduling jitter of a busy
 // desktop, and well below the 50 ms and more that the board leaves between bursts.
+// A frame, though, can stall inside for longer: a Bluetooth serial bridge, a CH340
+// adapter or USB passed into a virtual machine hold bytes back for tens or hundreds
+// of milliseconds. So the port tells the silence once more at LongGapMs, when a frame
+// still unfinished is given up.
 //
 // The silence is judged by a timer on the reader's thread. When that thread was
 // held up (a long repaint, a stopped process), the timer is overdue while the bytes
@@ -36,7 +40,6 @@ SerialPort::SerialPort(const QString &name, const PortSettings &settings, QueryM
 {
     gapTimer->setSingleShot(true);
     gapTimer->setTimerType(Qt::PreciseTimer);
-    gapTimer->setInterval(BurstGapMs);
 
     if (mode == EventDriven)
         connect(port, &QSerialPort::readyRead, this, &SerialPort::collectIncoming);
@@ -108,13 +111,14 @@ bool SerialPort::open(OpenMode openMode)
 
 void SerialPort::close()
 {
+    // First, so that readers can still take what was delivered on aboutToClose.
+    if (isOpen())
+        QIODevice::close();
     gapTimer->stop();
     delivered.clear();
     lossQueued = false;
     if (port->isOpen())
         port->close();
-    if (isOpen())
-        QIODevice::close();
 }
 
 QSerialPort::SerialPortError SerialPort::openError() const
@@ -157,7 +161,9 @@ void SerialPort::collectIncoming()
     if (bytes.isEmpty())
         return;
     delivered.append(bytes);
-    gapTimer->start();
+    sinceLastBytes.start();
+    dueSilenceMs = BurstGapMs;
+    gapTimer->start(BurstGapMs);
     emit readyRead();
 }
 
@@ -167,8 +173,14 @@ void SerialPort::endBurst()
     // busy; reading them restarts the gap timer.
     if (port->isOpen() && port->waitForReadyRead(0) && gapTimer->isActive())
         return;
-    if (isOpen())
-        emit lineSilent();
+    if (!isOpen())
+        return;
+    const int silentMs = int(qMax<qint64>(dueSilenceMs, sinceLastBytes.elapsed()));
+    if (silentMs < LongGapMs) {
+        dueSilenceMs = LongGapMs;
+        gapTimer->start(LongGapMs - silentMs);
+    }
+    emit lineSilent(silentMs);
 }
 
 void SerialPort::onError(QSerialPort::SerialPortError error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QSerialPort>
 
@@ -18,8 +19,12 @@ struct PortSettings
 };
 
 // The tool's serial port: a QIODevice over QSerialPort that hands on incoming bytes
-// as they arrive and tells when the line has fallen silent. See serialport.cpp for
-// the silence rule and the handling of a vanished device.
+// as they arrive and tells when the line has fallen silent, and for how long. See
+// serialport.cpp for the silence rule and the handling of a vanished device.
+//
+// QIODevice::aboutToClose() is the reader's last chance: the bytes delivered can
+// still be read then, and what it holds back waiting for more can be judged as it
+// stands. It comes for every close, the device's loss included.
 class SerialPort : public QIODevice
 {
     Q_OBJECT
@@ -29,6 +34,9 @@ public:
 
     // Silence on the line that ends a burst.
     static constexpr int BurstGapMs = 30;
+    // The longer silence told once more after a burst: a frame that began and has
+    // not ended by then never will (FrameStream::MaxPauseMs).
+    static constexpr int LongGapMs = 1000;
 
     SerialPort(const QString &name, const PortSettings &settings, QueryMode mode,
                QObject *parent = nullptr);
@@ -53,9 +61,11 @@ signals:
     // The device behind the open port went away (adapter unplugged, pty master
     // closed). The port has already closed itself when this is emitted.
     void deviceLost(const QString &reason);
-    // Nothing has arrived for BurstGapMs since the last readyRead(): whatever the
-    // board sent last is whole. Emitted once per burst.
-    void lineSilent();
+    // Nothing has arrived for silentMs since the last readyRead(): emitted once
+    // after BurstGapMs, and once more at LongGapMs if the line stays silent. A
+    // reader thread held up for longer sees one emission with the silence it
+    // measured.
+    void lineSilent(int silentMs);
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
@@ -74,6 +84,8 @@ private:
     QueryMode mode;
     QByteArray delivered; // arrived and not yet read
     QTimer *gapTimer;
+    QElapsedTimer sinceLastBytes;
+    int dueSilenceMs = BurstGapMs; // the silence gapTimer runs out at
     bool lossQueued = false;
     QSerialPort::SerialPortError lastOpenError = QSerialPort::NoError;
 };

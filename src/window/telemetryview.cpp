@@ -1,5 +1,6 @@
 #include "window/telemetryview.h"
 
+#include "protocol/boardtext.h"
 #include "protocol/displaytext.h"
 #include "ui_widget.h"
 
@@ -127,12 +128,7 @@ void appendToReceiveLog(QPlainTextEdit *log, const QByteArray &chunk)
     if (log->maximumBlockCount() != LogMaxLines)
         log->setMaximumBlockCount(LogMaxLines);
 
-    // The log ends a chunk's text at its first NUL byte: a board that pads its
-    // messages with zeros shows the message, not a row of boxes. Qt 5's fromUtf8 of
-    // a QByteArray stopped there by itself, Qt 6's decodes the whole array, so the
-    // cut is made here. Invalid sequences show as replacement characters on both.
-    const qsizetype nul = chunk.indexOf('\0');
-    const QString text = QString::fromUtf8(nul < 0 ? chunk : chunk.left(nul));
+    const QString text = boardText(chunk);
 
     // Always at the end, wherever the technician last clicked or selected in the
     // log: inserting at the widget's own cursor would scramble the order of what

@@ -93,7 +93,12 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     connect(ui->comboBox_Port, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [this] { showCurrentPortToolTip(ui->comboBox_Port); });
     connect(serialPort, &SerialPort::lineSilent, this,
-            [this] { takeStreamItems(receiveStream.endOfBurst()); });
+            [this](int silentMs) { takeStreamItems(receiveStream.lineSilent(silentMs)); });
+    // However the link closes, text the board sent last reaches the log.
+    connect(serialPort, &QIODevice::aboutToClose, this, [this] {
+        on_ReadyRead();
+        takeStreamItems(receiveStream.flush());
+    });
 
     setWindowTitle(tr("KELDRO V") + tr("1.6.1") + tr("  zivO"));
 
@@ -121,6 +126,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
 
 Widget::~Widget()
 {
+    // The port closes below, after the log it would write to has gone.
+    serialPort->disconnect(this);
     delete ui;
     delete serialPort;
     delete pollTimer;

@@ -30,6 +30,8 @@ PtyPair::PtyPair()
 PtyPair::~PtyPair()
 {
     closeMaster();
+    if (slaveFd >= 0)
+        ::close(slaveFd);
 }
 
 bool PtyPair::write(const QByteArray &bytes)
@@ -83,11 +85,14 @@ QByteArray PtyPair::read(int minBytes, int timeoutMs)
     return got;
 }
 
+// Closing the master removes the slave's node at once, but the kernel hands its
+// number to the next pseudo-terminal opened anywhere as soon as no descriptor of
+// the slave is left. Suites running side by side open them all the time, so the
+// "unplugged" path would soon exist again as another process's device. The slave
+// descriptor kept here holds the number until the pair is destroyed.
 void PtyPair::closeMaster()
 {
-    if (slaveFd >= 0)
-        ::close(slaveFd);
     if (masterFd >= 0)
         ::close(masterFd);
-    masterFd = slaveFd = -1;
+    masterFd = -1;
 }

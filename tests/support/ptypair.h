@@ -27,7 +27,8 @@ public:
     // minBytes to arrive while the Qt event loop runs.
     QByteArray read(int minBytes = 1, int timeoutMs = 1000);
     // Closes the master: the slave's device node disappears, as a USB adapter's
-    // does when it is unplugged.
+    // does when it is unplugged, and its path stays unused until the pair is
+    // destroyed.
     void closeMaster();
     // The output speed the tool last set on the slave, custom rates included.
     int slaveBaudRate() const;
