@@ -227,6 +227,8 @@ private slots:
         QTest::newRow("csv, cut in the last field") << rows + row.chopped(4) << 3 << true << "";
         QTest::newRow("csv, whole last row without line break")
             << rows + row.chopped(1) << 4 << false << "";
+        QTest::newRow("csv, CR LF line ends")
+            << QByteArray(rows).replace("\n", "\r\n") << 3 << false << "";
         QTest::newRow("csv, NUL tail") << rows + nuls << 3 << true << "";
         QTest::newRow("csv, cut line and 1 MiB of NULs")
             << rows + row.left(90) + QByteArray(1 << 20, '\0') << 3 << true << "";

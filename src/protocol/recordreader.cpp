@@ -37,6 +37,15 @@ bool isBlank(const char *text, qsizetype size)
     return true;
 }
 
+// A line break that Windows tools write as CR LF. The CRs of a line within a quoted field
+// are the field's own.
+qsizetype withoutCarriageReturns(const char *text, qsizetype size)
+{
+    while (size > 0 && text[size - 1] == '\r')
+        --size;
+    return size;
+}
+
 bool allNul(const char *data, qsizetype size)
 {
     return size == 0 || (data[0] == '\0' && std::memcmp(data, data + 1, size_t(size - 1)) == 0);
@@ -149,8 +158,6 @@ bool RecordReader::readLine(Line *line)
             nulTail = true;
         }
     }
-    while (size > 0 && (begin[size - 1] == '\r' || begin[size - 1] == '\n'))
-        --size;
     *line = {begin, size};
     return true;
 }
@@ -187,8 +194,6 @@ bool RecordReader::readNulTail(Line *line)
     ++lineNumber;
     lineEnded = false;
     nulTail = true;
-    while (size > 0 && data[size - 1] == '\r')
-        --size;
     *line = {data, size};
     return true;
 }
@@ -207,13 +212,14 @@ bool RecordReader::readFirstLine(Line *line)
         return true;
     }
     static const QByteArray header = csvHeaderRow().chopped(1);
-    const bool isHeader = line->size == header.size() &&
-                          std::memcmp(line->data, header.constData(), header.size()) == 0;
+    const qsizetype size = withoutCarriageReturns(line->data, line->size);
+    const bool isHeader =
+        size == header.size() && std::memcmp(line->data, header.constData(), header.size()) == 0;
     if (isHeader)
         recordFormat = RecordFormat::Csv;
     // Cut short before the first row: there is nothing to read, and nothing is wrong.
-    if (!lineEnded && (nulTail || !isHeader) && line->size <= header.size() &&
-        std::memcmp(line->data, header.constData(), size_t(line->size)) == 0)
+    if (!lineEnded && (nulTail || !isHeader) && size <= header.size() &&
+        std::memcmp(line->data, header.constData(), size_t(size)) == 0)
         return endCutShort();
     if (!isHeader)
         return fail(QStringLiteral("neither the CSV header (time,port,layout,...) nor a JSON "
@@ -290,13 +296,14 @@ bool RecordReader::splitCsv(Line line, Fields *fields)
     // Most rows hold no quote: their fields stay where they are.
     const char *fieldStart = line.data;
     const char *at = line.data;
-    for (const char *end = line.data + line.size; at != end && *at != '"'; ++at) {
+    const char *const end = line.data + withoutCarriageReturns(line.data, line.size);
+    for (; at != end && *at != '"'; ++at) {
         if (*at == ',') {
             add(fieldStart, at);
             fieldStart = at + 1;
         }
     }
-    if (at == line.data + line.size) {
+    if (at == end) {
         add(fieldStart, at);
     } else {
         count = 0;
@@ -334,9 +341,12 @@ bool RecordReader::followQuotes(Line *line, qint64 firstLine)
 {
     CsvQuotes quotes;
     qsizetype column = 0;
-    CsvQuotes::Verdict verdict = quotes.follow(line->data, line->data + line->size, &column);
+    const qsizetype size = withoutCarriageReturns(line->data, line->size);
+    CsvQuotes::Verdict verdict = quotes.follow(line->data, line->data + size, &column);
     if (verdict == CsvQuotes::Verdict::RowGoesOn)
         joinedLines = QByteArray(line->data, int(line->size));
+    else
+        line->size = size;
     while (verdict == CsvQuotes::Verdict::RowGoesOn) {
         Line more;
         if (!readLine(&more)) {
@@ -352,11 +362,11 @@ bool RecordReader::followQuotes(Line *line, qint64 firstLine)
              parseRecordTime(more.data, TimeSize)) ||
             joinedLines.size() + 1 + more.size > MaxLineBytes)
             return failForGood(firstLine, QStringLiteral("a quoted field is not closed"));
+        const qsizetype moreSize = withoutCarriageReturns(more.data, more.size);
+        verdict = quotes.follow(more.data, more.data + moreSize, &column);
         joinedLines += '\n';
-        const qsizetype lineAt = joinedLines.size();
-        joinedLines.append(more.data, int(more.size));
-        verdict = quotes.follow(joinedLines.constData() + lineAt,
-                                joinedLines.constData() + joinedLines.size(), &column);
+        joinedLines.append(more.data,
+                           int(verdict == CsvQuotes::Verdict::RowGoesOn ? more.size : moreSize));
     }
     if (verdict == CsvQuotes::Verdict::StrayQuote)
         return failForGood(lineNumber, QStringLiteral("a stray \" at column %1 (CSV quotes a "
