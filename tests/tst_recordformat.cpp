@@ -25,7 +25,8 @@ TelemetryRecord randomRecord(QRandomGenerator &random, TelemetryLayout layout)
     auto word = [&] { return quint16(random.bounded(65536)); };
     TelemetryRecord record;
     record.timeMs = qint64(random.generate64() % Q_UINT64_C(4102444800000));
-    record.port = QStringList{"ttyUSB0", "/dev/pts/7", "odd, \"port\"\nname"}.at(random.bounded(3));
+    record.port = QStringList{"ttyUSB0", "/dev/pts/7", "odd, \"port\"\nname", "cr\r\nlf"}.at(
+        random.bounded(4));
     Telemetry &t = record.telemetry;
     t.layout = layout;
     t.cellCount = layout == TelemetryLayout::Type1 ? 9 : 15;
