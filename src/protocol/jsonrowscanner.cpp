@@ -4,6 +4,45 @@
 #include <string_view>
 #include <utility>
 
+// The scanner is one function's worth: kept within this file, its steps are compiled into
+// one loop whose place in the line stays in a register.
+namespace {
+
+class JsonRowScanner
+{
+public:
+    JsonRowScanner(const char *begin, const char *end, char *unescaped, JsonKeyOrder *keyOrder)
+        : at(begin), end(end), out(unescaped), keyOrder(*keyOrder)
+    {}
+
+    bool scan(RecordFields *fields);
+
+private:
+    void skipSpace()
+    {
+        while (at != end && (*at == ' ' || *at == '\t' || *at == '\n' || *at == '\r'))
+            ++at;
+    }
+    bool take(char c)
+    {
+        skipSpace();
+        if (at == end || *at != c)
+            return false;
+        ++at;
+        return true;
+    }
+    bool key(int index, int *column);
+    bool string(RecordField *field);
+    bool escape();
+    bool utf8Character();
+    bool number(RecordField *field);
+
+    const char *at;
+    const char *end;
+    char *out;
+    JsonKeyOrder &keyOrder;
+};
+
 bool JsonRowScanner::scan(RecordFields *fields)
 {
     static_assert(RecordColumns::Count <= 64, "one bit per column");
@@ -116,8 +155,6 @@ bool JsonRowScanner::string(RecordField *field)
     return true;
 }
 
-namespace {
-
 // Characters that UTF-8 conversions treat in their own ways: noncharacters (U+FFFE,
 // U+FDD0...) and the byte order mark, which QJsonDocument drops at the start of a text
 // but keeps elsewhere. QJsonDocument decides about these.
@@ -126,7 +163,6 @@ bool isAmbiguousCharacter(uint codePoint)
     return (codePoint & 0xFFFE) == 0xFFFE || (codePoint >= 0xFDD0 && codePoint <= 0xFDEF) ||
            codePoint == 0xFEFF;
 }
-} // namespace
 
 // One character beyond ASCII in strict UTF-8: no overlong form, no surrogate, nothing
 // past U+10FFFF.
@@ -235,4 +271,12 @@ bool JsonRowScanner::number(RecordField *field)
     else
         *field = {begin, wholeEnd - begin};
     return true;
+}
+
+} // namespace
+
+bool scanJsonRow(const char *begin, const char *end, char *unescaped, JsonKeyOrder *keyOrder,
+                 RecordFields *fields)
+{
+    return JsonRowScanner(begin, end, unescaped, keyOrder).scan(fields);
 }

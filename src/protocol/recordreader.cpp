@@ -259,15 +259,15 @@ bool RecordReader::next(TelemetryRecord *record)
     rowStopsEarly = false;
     const bool split =
         recordFormat == RecordFormat::Csv ? splitCsv(line, &fields) : splitJson(line, &fields);
-    RecordRowReader row(fields.at);
-    if (!split || !row.read(record)) {
+    RecordRowError rowError;
+    if (!split || !readRecordRow(fields.at, record, &rowError)) {
         // A cut leaves the start of a row as it was written: too few fields, the last one
         // short, a JSON object without its end. Only the last line can be cut short.
         rowStopsEarly = rowStopsEarly || (recordFormat == RecordFormat::Csv &&
-                                          row.failedColumn == RecordColumns::ManufactureDate);
+                                          rowError.column == RecordColumns::ManufactureDate);
         if (!lineEnded && rowStopsEarly && !errorIsFinal)
             return endCutShort();
-        return split ? fail(row.error) : false;
+        return split ? fail(rowError.message) : false;
     }
     const RecordField port = fields.at[RecordColumns::Port];
     record->port = port.decoded ? *port.decoded : portText(port.data, port.size);
@@ -293,19 +293,8 @@ bool RecordReader::splitCsv(Line line, Fields *fields)
         ++count;
     };
 
-    // Most rows hold no quote: their fields stay where they are.
-    const char *fieldStart = line.data;
-    const char *at = line.data;
-    const char *const end = line.data + withoutCarriageReturns(line.data, line.size);
-    for (; at != end && *at != '"'; ++at) {
-        if (*at == ',') {
-            add(fieldStart, at);
-            fieldStart = at + 1;
-        }
-    }
-    if (at == end) {
-        add(fieldStart, at);
-    } else {
+    if (!CsvQuoting::splitUnquoted(line.data,
+                                   line.data + withoutCarriageReturns(line.data, line.size), add)) {
         count = 0;
         if (!followQuotes(&line, firstLine))
             return false;
@@ -381,8 +370,9 @@ bool RecordReader::splitJson(Line line, Fields *fields)
 {
     if (unescaped.size() < line.size)
         unescaped.resize(int(line.size));
-    JsonRowScanner scanner(line.data, line.data + line.size, unescaped.data(), &jsonKeyOrder);
-    return scanner.scan(&fields->at) || splitJsonDocument(line, fields);
+    return scanJsonRow(line.data, line.data + line.size, unescaped.data(), &jsonKeyOrder,
+                       &fields->at) ||
+           splitJsonDocument(line, fields);
 }
 bool RecordReader::splitJsonDocument(Line line, Fields *fields)
 {
