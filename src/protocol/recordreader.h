@@ -37,7 +37,8 @@ public:
     std::optional<RecordFormat> format() const { return recordFormat; }
 
     // Once next() has returned false without an error: the data ended in a line that was
-    // cut short, which is left out. recordsRead() tells how many records came before it.
+    // cut short, and what it kept of a row is left out (a whole row before a tail of NUL
+    // bytes is read). recordsRead() tells how many records came before the end.
     bool lastLineCutShort() const { return cutShort; }
     // The records that next() has returned.
     qint64 recordsRead() const { return records; }
