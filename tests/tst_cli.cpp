@@ -2,6 +2,8 @@
 // what a script or a lab's overnight run sees.
 #include "protocol/recordreader.h"
 #include "protocol/recordwriter.h"
+#include "protocol/telemetryframe.h"
+#include "workedexamples.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -159,6 +161,34 @@ private slots:
             withoutTimeAndPort(readRecording(fileContents(path("second.jsonl")), &error));
         QCOMPARE(before.count('\n'), 12);
         QCOMPARE(after, before);
+    }
+
+    // A power cut left half a row and a tail of NUL bytes: the rows before it play.
+    void replayCutShortRecording_playsItsRows()
+    {
+        QFile cut(path("cut.csv"));
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        RecordWriter writer(&cut, RecordFormat::Csv);
+        writer.writeHeader();
+        TelemetryRecord record{0, QStringLiteral("ttyUSB0"),
+                               judgeChunk(WorkedExamples::type2Frame).telemetry};
+        for (int i = 0; i < 6; ++i) {
+            record.timeMs = 1796662683123 + i * 20;
+            writer.write(record);
+        }
+        QVERIFY(writer.flush());
+        cut.write("2026-12-07T16:58:04.000Z,ttyUSB0,2,36" + QByteArray(4096, '\0'));
+        cut.close();
+
+        QString port;
+        Process replay = startBoard({"--replay", path("cut.csv"), "--interval", "20"}, &port);
+        Process cli = startCli({"record", port, "--count", "6", "-o", path("played.csv")});
+        QVERIFY(ends(cli, 10000));
+        QCOMPARE(cli->exitCode(), 0);
+        QVERIFY(ends(replay, 5000));
+        QCOMPARE(replay->exitCode(), 0);
+        const QByteArray said = replay->readAllStandardError();
+        QVERIFY2(said.contains("cut.csv: the last line is cut short: 6 frames read"), said);
     }
 
     // SIGHUP: the terminal or the ssh session closes.

@@ -25,7 +25,8 @@ TelemetryRecord randomRecord(QRandomGenerator &random, TelemetryLayout layout)
     auto word = [&] { return quint16(random.bounded(65536)); };
     TelemetryRecord record;
     record.timeMs = qint64(random.generate64() % Q_UINT64_C(4102444800000));
-    record.port = QStringList{"ttyUSB0", "/dev/pts/7", "odd, \"port\"\nname"}.at(random.bounded(3));
+    record.port = QStringList{"ttyUSB0", "/dev/pts/7", "odd, \"port\"\nname", "cr\r\nlf"}.at(
+        random.bounded(4));
     Telemetry &t = record.telemetry;
     t.layout = layout;
     t.cellCount = layout == TelemetryLayout::Type1 ? 9 : 15;
@@ -205,6 +206,82 @@ private slots:
         while (reader.next(&record)) {
         }
         QVERIFY2(reader.errorString().startsWith(error), qPrintable(reader.errorString()));
+    }
+
+    // What a killed recorder, a full disk or a power cut leaves at the end is read up to
+    // it; anything wrong before the end is still an error that names its line.
+    void edges_data()
+    {
+        const QByteArray header = written({}, RecordFormat::Csv);
+        const QByteArray row =
+            written({exampleRecord(WorkedExamples::type2Frame)}, RecordFormat::Csv)
+                .mid(header.size());
+        const QByteArray rows = header + row + row + row;
+        const QByteArray json = telemetryRecordJson(exampleRecord(WorkedExamples::type2Frame));
+        const QByteArray jsonRows = json + '\n' + json + '\n' + json + '\n';
+        const QByteArray nuls(8192, '\0');
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("records");
+        QTest::addColumn<bool>("cutShort");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("csv, cut last line") << rows + row.left(90) << 3 << true << "";
+        QTest::newRow("csv, cut in the last field") << rows + row.chopped(4) << 3 << true << "";
+        QTest::newRow("csv, whole last row without line break")
+            << rows + row.chopped(1) << 4 << false << "";
+        QTest::newRow("csv, CR LF line ends")
+            << QByteArray(rows).replace("\n", "\r\n") << 3 << false << "";
+        QTest::newRow("csv, NUL tail") << rows + nuls << 3 << true << "";
+        QTest::newRow("csv, cut line and 1 MiB of NULs")
+            << rows + row.left(90) + QByteArray(1 << 20, '\0') << 3 << true << "";
+        QTest::newRow("csv, cut header") << header.left(30) << 0 << true << "";
+        QTest::newRow("jsonl, cut last line") << jsonRows + json.left(300) << 3 << true << "";
+        QTest::newRow("jsonl, cut line and NULs")
+            << jsonRows + json.left(300) + nuls << 3 << true << "";
+        QTest::newRow("jsonl, cut line before the end")
+            << jsonRows + json.left(300) + '\n' + json << 3 << false << "line 4: not JSON";
+        QTest::newRow("csv, 100 KiB line") << rows + QByteArray(100 * 1024, 'x') + '\n' + row << 3
+                                           << false << "line 5: longer than 64 KiB";
+        QTest::newRow("csv, 100 KiB without line break")
+            << rows + QByteArray(100 * 1024, 'x') << 3 << false << "line 5: longer than 64 KiB";
+        QTest::newRow("csv, stray quote in a field")
+            << header + row + QByteArray(row).replace(",ttyUSB0,", ",tty\"USB0,") + row << 1
+            << false << "line 3: a stray \" at column 29";
+        QTest::newRow("csv, stray quote opens a field")
+            << header + row + QByteArray(row).replace(",ttyUSB0,", ",\"ttyUSB0,") + row + row << 1
+            << false << "line 3: a quoted field is not closed";
+    }
+    void edges()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, records);
+        QFETCH(bool, cutShort);
+        QFETCH(QString, error);
+        QBuffer buffer(&text);
+        buffer.open(QIODevice::ReadOnly);
+        RecordReader reader(&buffer);
+        TelemetryRecord record;
+        int read = 0;
+        while (reader.next(&record))
+            ++read;
+        QCOMPARE(reader.errorString().left(error.size()), error);
+        QCOMPARE(reader.hasError(), !error.isEmpty());
+        QCOMPARE(read, records);
+        QCOMPARE(reader.recordsRead(), qint64(records));
+        QCOMPARE(reader.lastLineCutShort(), cutShort);
+    }
+
+    void readError_isAnErrorNotTheEnd()
+    {
+        // Address 0 of a process is never mapped: the kernel answers EIO, as a failing
+        // disk does.
+        QFile file(QStringLiteral("/proc/self/mem"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        RecordReader reader(&file);
+        TelemetryRecord record;
+        QVERIFY(!reader.next(&record));
+        QVERIFY2(reader.errorString().startsWith("line 1: read error: "),
+                 qPrintable(reader.errorString()));
+        QVERIFY(!reader.lastLineCutShort());
     }
 };
 

@@ -107,8 +107,10 @@ struct Options
                               QStringLiteral("Play FILE, a recording of keldro-cli record (CSV or "
                                              "JSON Lines), as frames at its recorded spacing, or "
                                              "every --interval MS when that is given. Starts when "
-                                             "the tool opens the port; exits when done. The pack "
-                                             "and fault options do not apply."),
+                                             "the tool opens the port; exits when done. A last "
+                                             "line cut short is left out, with a note on "
+                                             "standard error. The pack and fault options do not "
+                                             "apply."),
                               QStringLiteral("FILE")};
     QCommandLineOption merge{QStringLiteral("merge"),
                              QStringLiteral("Probability per frame (0..1) of two frames sent in "
@@ -253,6 +255,10 @@ int main(int argc, char *argv[])
             recording.append(record);
         if (reader.hasError())
             return fail(QStringLiteral("%1: %2").arg(file.fileName(), reader.errorString()));
+        // What a killed recorder or a power cut leaves is played up to its last whole row.
+        if (reader.lastLineCutShort())
+            std::fprintf(stderr, "keldro-sim: %s: the last line is cut short: %lld frames read\n",
+                         file.fileName().toLocal8Bit().constData(), reader.recordsRead());
     }
 
     QIODevice *line = nullptr;
