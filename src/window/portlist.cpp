@@ -1,6 +1,7 @@
 #include "window/portlist.h"
 
 #include "serial/openfailure.h"
+#include "serial/porturl.h"
 #include "serial/serialenumerator.h"
 
 #include <QAbstractItemView>
@@ -16,9 +17,17 @@ QString hex4(int id)
     return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
 }
 
+QString shownName(const PortInfo &port)
+{
+    const std::optional<PortUrl> url = PortUrl::parse(port.portName);
+    return url ? url->hostAndPort() : port.portName;
+}
+
 QString portToolTip(const PortInfo &port)
 {
-    QStringList lines{port.physName.isEmpty() ? devicePath(port.portName) : port.physName};
+    QStringList lines{port.physName.isEmpty()         ? devicePath(port.portName)
+                      : PortUrl::isUrl(port.portName) ? port.portName
+                                                      : port.physName};
     if (!port.friendName.isEmpty())
         lines << port.friendName;
     if (port.vendorID != 0 || port.productID != 0)
@@ -51,7 +60,7 @@ void fillPortList(QComboBox *box, const QList<PortInfo> &ports)
 {
     box->clear();
     for (const PortInfo &port : ports) {
-        box->addItem(port.portName);
+        box->addItem(shownName(port), port.portName);
         box->setItemData(box->count() - 1, portToolTip(port), Qt::ToolTipRole);
     }
     fitPopupWidth(box);
@@ -59,13 +68,28 @@ void fillPortList(QComboBox *box, const QList<PortInfo> &ports)
 
 void refillPortList(QComboBox *box)
 {
-    const QString selected = box->currentText();
+    const QString selected = currentPortName(box);
     // A refill must not look like the technician picking a port: the port object
     // keeps its name until someone really chooses another.
     const QSignalBlocker blocker(box);
     fillPortList(box, SerialEnumerator::getPorts());
-    box->setCurrentIndex(box->findText(selected, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    box->setCurrentIndex(findPort(box, selected));
     showCurrentPortToolTip(box);
+}
+
+QString currentPortName(const QComboBox *box)
+{
+    const QVariant name = box->currentData();
+    return name.isValid() ? name.toString() : box->currentText();
+}
+
+int findPort(const QComboBox *box, const QString &portName)
+{
+    if (portName.isEmpty())
+        return -1;
+    const int index =
+        box->findData(portName, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return index >= 0 ? index : box->findText(portName, Qt::MatchExactly | Qt::MatchCaseSensitive);
 }
 
 void showCurrentPortToolTip(QComboBox *box)

@@ -59,7 +59,8 @@ private slots:
 private:
     void setLinkControlsOpen();
     void setLinkControlsClosed();
-    bool openLink();
+    void openLink();
+    void linkOpenFinished(bool opened);
     bool reopenLink(const QString &portName);
     void linkLost();
     void sendFrame(const uchar *frame, int size);
@@ -76,4 +77,6 @@ private:
     WindowMenu *menu;
     // What the board sent and has not yet made a whole frame or line of text.
     FrameStream receiveStream;
+    // Why the reopener's last attempt failed, told in the log already.
+    QString lastReopenFailure;
 };
