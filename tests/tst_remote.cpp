@@ -175,10 +175,10 @@ private slots:
         auto *box = window.findChild<QComboBox *>("comboBox_Port");
         QCOMPARE(box->currentText(), PortUrl::parse(url)->hostAndPort());
         QVERIFY(box->toolTip().startsWith(url));
-        QElapsedTimer clicked;
-        clicked.start();
         QTest::mouseClick(window.findChild<QPushButton *>("pushButton_OpenClose"), Qt::LeftButton);
-        QVERIFY(clicked.elapsed() < 1000);
+        // The click has returned before the server's answer: the window goes on meanwhile.
+        QVERIFY(!box->isEnabled());
+        QVERIFY(!log->toPlainText().contains("OPEN COM ERROR"));
         QTRY_VERIFY_WITH_TIMEOUT(log->toPlainText().contains(says), 10000);
         QVERIFY(log->toPlainText().contains("OPEN COM ERROR..." + box->currentText() + '\n'));
         QVERIFY(box->isEnabled());
