@@ -53,9 +53,7 @@ RemoteLine::RemoteLine(QObject *parent)
         // A wait that found nothing reports a timeout; the attempt's time is kept here.
         if (e == QAbstractSocket::SocketTimeoutError)
             return;
-        if (isOpening() && e == QAbstractSocket::RemoteHostClosedError)
-            onSocketGone();
-        else if (isOpening())
+        if (isOpening() && e != QAbstractSocket::RemoteHostClosedError)
             finishOpening(failureOf(e), socket->errorString());
         else
             onSocketGone();
