@@ -3,14 +3,17 @@
 // a chatty board's text keeps the receive log flat in memory and time.
 //
 //   build/bench_link [part] [frames]
-// part is display, latency, idle or log (all of them by default); frames is the
-// length of the latency run, 1000 by default.
+// part is display, latency, remote, idle or log (all of them by default); frames is
+// the length of a latency run, 1000 by default. remote is the latency through a
+// ser2net on 127.0.0.1 (rfc2217://, ser2net's default settings) in front of the
+// pseudo-terminal.
 #include "benchsupport.h"
 #include "protocol/displaytext.h"
 #include "protocol/telemetryframe.h"
 #include "protocol/telemetryrecord.h"
 #include "ptypair.h"
 #include "scratchsettings.h"
+#include "ser2netserver.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "ui_widget.h"
@@ -21,12 +24,14 @@
 #include "workedexamples.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <sys/resource.h>
 #include <vector>
 
@@ -70,15 +75,32 @@ double percentile(std::vector<double> v, double p)
     return v[size_t(p * double(v.size() - 1))];
 }
 
-void latency(int frames)
+void latency(int frames, bool remote)
 {
     PtyPair board;
-    SerialEnumerator::addVirtualPort(board.slavePath());
+    std::unique_ptr<Ser2netServer> server;
+    QString port = board.slavePath();
+    if (remote) {
+        server = std::make_unique<Ser2netServer>(port);
+        if (!server->start()) {
+            std::printf("remote latency: ser2net did not start\n");
+            return;
+        }
+        port = server->rfc2217Url();
+    }
+    SerialEnumerator::addVirtualPort(port);
     Widget window;
     window.show();
     auto *open = window.findChild<QPushButton *>(QStringLiteral("pushButton_OpenClose"));
     auto *cell1 = window.findChild<QTextBrowser *>(QStringLiteral("textBrowser_cell1"));
+    auto *ports = window.findChild<QComboBox *>(QStringLiteral("comboBox_Port"));
+    ports->setCurrentIndex(ports->findData(port));
     QTest::mouseClick(open, Qt::LeftButton);
+    // A server answers while the event loop runs.
+    QElapsedTimer opening;
+    opening.start();
+    while (!open->styleSheet().contains(QLatin1String("100,240,20")) && opening.elapsed() < 6000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 
     std::vector<double> ms;
     Telemetry t = sampleTelemetry();
@@ -93,10 +115,11 @@ void latency(int frames)
         ms.push_back(double(clock.nsecsElapsed()) / 1e6);
         QTest::qWait(20); // a board sends at most every 50 ms
     }
-    std::printf("latency, last byte written to value shown, %d frames: median %.2f ms, "
+    std::printf("latency%s, last byte written to value shown, %d frames: median %.2f ms, "
                 "p99 %.2f ms\n",
-                frames, percentile(ms, 0.5), percentile(ms, 0.99));
-    SerialEnumerator::removeVirtualPort(board.slavePath());
+                remote ? " through ser2net (rfc2217)" : "", frames, percentile(ms, 0.5),
+                percentile(ms, 0.99));
+    SerialEnumerator::removeVirtualPort(port);
 }
 
 void displayCost()
@@ -217,7 +240,9 @@ int main(int argc, char *argv[])
     if (part.isEmpty() || part == "display")
         displayCost();
     if (part.isEmpty() || part == "latency")
-        latency(frames);
+        latency(frames, false);
+    if (part.isEmpty() || part == "remote")
+        latency(frames, true);
     if (part.isEmpty() || part == "idle")
         idleCpu();
     if (part.isEmpty() || part == "log") {

@@ -344,6 +344,12 @@ private slots:
             << "add --yes";
         QTest::newRow("2 malformed replay")
             << sim << QStringList{"--replay", "{dir}/bad.csv"} << 2 << "bad.csv: line 2: 1 fields";
+        QTest::newRow("2 URL without a port")
+            << "" << QStringList{"record", "rfc2217://rack-pc"} << 2 << "no port";
+        QTest::newRow("2 URL of an unknown scheme")
+            << "" << QStringList{"send", "telnet://rack-pc:7000", "off"} << 2 << "unknown scheme";
+        QTest::newRow("3 connection refused")
+            << "" << QStringList{"record", "rfc2217://127.0.0.1:1"} << 3 << "connection refused";
         QTest::newRow("3 no such port")
             << "" << QStringList{"record", "/dev/ttyUSB97"} << 3 << "no such port: /dev/ttyUSB97";
         QTest::newRow("3 file not writable")

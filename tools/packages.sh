@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages keldro needs and that are missing (run as root).
 #   tools/packages.sh        what building and running the tool needs
 #   tools/packages.sh test   that, plus what the tests, the fuzzer, the benchmarks, the
-#                            Qt 6 build and the package checks need
+#                            Qt 6 build and the package checks need (ser2net serves
+#                            boards over the network in the remote-port tests)
 set -euo pipefail
 # QCustomPlot draws the trends window: libqcustomplot-dev holds the header and the Qt 5
 # library, libqcustomplot2.1-qt6 the library for a -DKELDRO_QT=6 build.
@@ -11,7 +12,8 @@ packages=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev lib
           fonts-dejavu-core fonts-inconsolata)
 if [ "${1:-}" = test ]; then
     packages+=(clang libclang-rt-dev libbenchmark-dev mosquitto mosquitto-clients
-               qt6-base-dev qt6-serialport-dev lintian desktop-file-utils appstream)
+               qt6-base-dev qt6-serialport-dev lintian desktop-file-utils appstream
+               ser2net)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,4 +1,5 @@
 #include "app/startupprobe.h"
+#include "serial/porturl.h"
 #include "serial/serialenumerator.h"
 #include "window/shippedfont.h"
 #include "window/widget.h"
@@ -9,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <cstdio>
+#include <cstdlib>
 #include <keldro_version.h>
 
 namespace {
@@ -44,8 +46,10 @@ CommandLine parseCommandLine(const QCoreApplication &app)
     const QCommandLineOption addPort(
         QStringLiteral("add-port"),
         QStringLiteral("List PATH as a serial port while it exists (a simulator's "
-                       "pseudo-terminal, a socat link). Repeatable."),
-        QStringLiteral("PATH"));
+                       "pseudo-terminal, a socat link), or a port that ser2net serves on "
+                       "another machine: rfc2217://HOST:PORT (the baud box sets its rate) or "
+                       "tcp://HOST:PORT (raw bytes). Repeatable."),
+        QStringLiteral("PATH|URL"));
     parser.addOption(addPort);
     const QCommandLineOption record(
         QStringLiteral("record"),
@@ -64,6 +68,13 @@ CommandLine parseCommandLine(const QCoreApplication &app)
                        "window places, recent recordings)."));
     parser.addOption(resetSettings);
     parser.process(app);
+    for (const QString &port : parser.values(addPort)) {
+        QString error;
+        if (PortUrl::isUrl(port) && !PortUrl::parse(port, &error)) {
+            std::fprintf(stderr, "keldro: --add-port %s\n", qPrintable(error));
+            std::exit(2);
+        }
+    }
     return CommandLine{parser.values(addPort), parser.value(record), parser.value(open),
                        parser.isSet(resetSettings)};
 }

@@ -32,6 +32,7 @@ BoardLink::BoardLink(const PortTarget &target, qint32 baudRate, bool poll, QObje
         take(stream.flush());
     });
     connect(port, &SerialPort::deviceLost, this, &BoardLink::onDeviceLost);
+    connect(port, &SerialPort::openFinished, this, &BoardLink::reopened);
 
     pollTimer->setInterval(PollIntervalMs);
     connect(pollTimer, &QTimer::timeout, this, [this] {
@@ -41,7 +42,7 @@ BoardLink::BoardLink(const PortTarget &target, qint32 baudRate, bool poll, QObje
     if (poll)
         pollTimer->start();
 
-    retryTimer->setInterval(RetryIntervalMs);
+    retryTimer->setInterval(target.isRemote() ? RemoteLine::RetryIntervalMs : RetryIntervalMs);
     connect(retryTimer, &QTimer::timeout, this, &BoardLink::reconnect);
 }
 
@@ -70,11 +71,19 @@ void BoardLink::close()
 
 void BoardLink::reconnect()
 {
-    if (port->isOpen() || !lostFor.isValid())
+    if (port->isOpen() || port->isOpening() || !lostFor.isValid())
         return;
     // The node can be back a moment before udev has given it its group; the next try
-    // opens it.
-    if (!QFileInfo::exists(portTarget.path) || !open())
+    // opens it. A server is asked without waiting: the other boards go on meanwhile.
+    if (!portTarget.isRemote() && !QFileInfo::exists(portTarget.path))
+        return;
+    stream.reset();
+    port->startOpen(QIODevice::ReadWrite);
+}
+
+void BoardLink::reopened(bool opened)
+{
+    if (!opened || !lostFor.isValid())
         return;
     retryTimer->stop();
     const qint64 gap = lostFor.elapsed();

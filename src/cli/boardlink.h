@@ -37,8 +37,8 @@ public:
     // Why the last open() failed, in words a technician can act on.
     QString openFailure() const;
     void close();
-    // After a loss: opens again as soon as the path is back. Also called at once
-    // when the system announces a new port.
+    // After a loss: opens again as soon as the path is back, or the server of a URL
+    // answers. Also called at once when the system announces a new port.
     void reconnect();
 
 signals:
@@ -52,6 +52,7 @@ private:
     void readArrived();
     void take(const QVector<StreamItem> &items);
     void onDeviceLost(const QString &reason);
+    void reopened(bool opened);
 
     PortTarget portTarget;
     SerialPort *port;

@@ -3,6 +3,7 @@
 #include "cli/mqtt/mqttpublisher.h"
 #include "console.h"
 #include "protocol/recordformat.h"
+#include "serial/porturl.h"
 #include "serial/serialenumerator.h"
 
 #include <QEventLoop>
@@ -44,8 +45,11 @@ QStringList boardNames(const QVector<PortTarget> &ports, const QStringList &boar
     QStringList names;
     for (const PortTarget &port : ports) {
         const QString serial = serialOfPort.value(port.name);
-        names << (serial.isEmpty() || serialCount.value(serial) > 1 ? portBoardName(port.name)
-                                                                    : serial);
+        // A port on another machine goes by host:port, which no other station shares.
+        const std::optional<PortUrl> url = PortUrl::parse(port.name);
+        names << (!serial.isEmpty() && serialCount.value(serial) == 1 ? serial
+                  : url                                               ? url->hostAndPort()
+                                                                      : portBoardName(port.name));
     }
     return names;
 }

@@ -1,6 +1,7 @@
 #include "porttarget.h"
 
 #include "serial/openfailure.h"
+#include "serial/porturl.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,20 +9,32 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-PortTarget PortTarget::fromArgument(const QString &argument)
+std::optional<PortTarget> PortTarget::fromArgument(const QString &argument, QString *error)
 {
+    if (PortUrl::isUrl(argument)) {
+        if (!PortUrl::parse(argument, error))
+            return std::nullopt;
+        return PortTarget{argument, argument};
+    }
     // The system lists /dev/ttyUSB0 as ttyUSB0; anything deeper (/dev/pts/3) or
     // elsewhere is a virtual port, listed by its path.
     if (argument.startsWith(QLatin1String("/dev/")) && argument.count(QLatin1Char('/')) == 2)
-        return {argument.mid(5), argument};
+        return PortTarget{argument.mid(5), argument};
     // A relative path ("./link") stays as it is; a bare name is a node in /dev.
     if (argument.contains(QLatin1Char('/')))
-        return {argument, argument};
-    return {argument, devicePath(argument)};
+        return PortTarget{argument, argument};
+    return PortTarget{argument, devicePath(argument)};
+}
+
+bool PortTarget::isRemote() const
+{
+    return PortUrl::isUrl(path);
 }
 
 QString PortTarget::problem() const
 {
+    if (isRemote())
+        return QString();
     const QByteArray local = path.toLocal8Bit();
     struct stat status = {};
     if (::stat(local.constData(), &status) != 0) {

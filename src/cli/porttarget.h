@@ -1,21 +1,26 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 class SerialPort;
 
-// A port as named on the command line: "ttyUSB0", "/dev/ttyUSB0", or the path of a
-// device the system does not list (a simulator's pseudo-terminal, a symlink).
+// A port as named on the command line: "ttyUSB0", "/dev/ttyUSB0", the path of a
+// device the system does not list (a simulator's pseudo-terminal, a symlink), or the
+// URL of a port on another machine (rfc2217://rack-pc:7000, tcp://rack-pc:7001).
 struct PortTarget
 {
     QString name; // in rows and messages, as the window lists it: "ttyUSB0", "/dev/pts/3"
-    QString path; // the device node: "/dev/ttyUSB0"
+    QString path; // what SerialPort opens: the device node "/dev/ttyUSB0", or the URL
 
-    static PortTarget fromArgument(const QString &argument);
+    // Nothing, with *error saying why, for a URL that is no port URL: keldro-cli's
+    // usage error.
+    static std::optional<PortTarget> fromArgument(const QString &argument, QString *error);
 
+    bool isRemote() const;
     // What keeps the port from being opened, found without opening it: no such
     // device, no permission (with the fix), not a character device. Empty when
-    // nothing speaks against it.
+    // nothing speaks against it, and always for a URL: only connecting tells.
     QString problem() const;
     // After port's open() failed although problem() found nothing: the serial layer's
     // reading of the failure (busy, gone, no permission), as the window gives it.

@@ -24,7 +24,8 @@ const SubcommandHelp Help{
     "standard error. When standard error is a terminal, a status line shows the time,\n"
     "frames accepted and rejected per port, text lines and the last frame's cell\n"
     "voltages. A CSV file appended to (>> day.csv) gets no second header.\n"
-    "A port that vanishes is recorded again once it is back.\n"
+    "A port that vanishes is recorded again once it is back; a port on another machine\n"
+    "(rfc2217:// or tcp://, served by ser2net) is back when its server answers again.\n"
     "With --mqtt each frame also goes to an MQTT broker, as one JSON object with the\n"
     "keys of JSON Lines; without -o it goes there only.",
     "Columns, in this order (CSV header; the keys in JSON Lines):\n"
@@ -50,6 +51,7 @@ const SubcommandHelp Help{
     "  keldro-cli record --poll /dev/ttyUSB0 -o charge.csv\n"
     "  keldro-cli record ttyUSB0 ttyUSB1 --duration 3600 -o night.jsonl --text night.log\n"
     "  keldro-cli record ttyUSB0 --format jsonl --count 1 | jq .soc_pct\n"
+    "  keldro-cli record rfc2217://rack-pc:7000 --baud 9600 -o chamber.csv\n"
     "  keldro-cli record ttyUSB0 ttyUSB1 --mqtt mqtt://broker.lab/keldro -o night.csv\n"
     "  KELDRO_MQTT_USER=rack1 KELDRO_MQTT_PASSWORD=... keldro-cli record ttyUSB0 \\\n"
     "      --mqtt mqtts://broker.lab/lab/rack1 --mqtt-ca lab-ca.crt --ha-discovery\n"};
@@ -207,8 +209,10 @@ int runRecord(const QStringList &arguments)
                        options.boardId, options.qos, options.mqttQueue, options.mqttCa,
                        options.mqttAuth, options.haDiscovery});
     parser.addPositionalArgument(QStringLiteral("PORT"),
-                                 QStringLiteral("ttyUSB0, /dev/ttyUSB0 or the path of a device "
-                                                "such as a simulator's pseudo-terminal."),
+                                 QStringLiteral("ttyUSB0, /dev/ttyUSB0, the path of a device "
+                                                "such as a simulator's pseudo-terminal, or "
+                                                "rfc2217://HOST:PORT or tcp://HOST:PORT for a "
+                                                "port served by ser2net."),
                                  QStringLiteral("PORT..."));
     if (const auto status = parseSubcommand(parser, arguments, Help))
         return *status;
@@ -218,11 +222,14 @@ int runRecord(const QStringList &arguments)
     if (ports.isEmpty())
         return usageError(Help, QStringLiteral("name at least one port"));
     for (const QString &argument : ports) {
-        const PortTarget target = PortTarget::fromArgument(argument);
+        QString error;
+        const std::optional<PortTarget> target = PortTarget::fromArgument(argument, &error);
+        if (!target)
+            return usageError(Help, error);
         for (const PortTarget &earlier : qAsConst(settings.ports))
-            if (earlier.path == target.path)
+            if (earlier.path == target->path)
                 return usageError(Help, QStringLiteral("%1 is named twice").arg(argument));
-        settings.ports.append(target);
+        settings.ports.append(*target);
     }
 
     bool ok = false;

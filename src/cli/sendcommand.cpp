@@ -25,7 +25,8 @@ const SubcommandHelp Help{
     "Without a terminal and without --yes they are not sent (exit status 2).",
     "Examples:\n"
     "  keldro-cli send /dev/ttyUSB0 off\n"
-    "  keldro-cli send ttyUSB0 set-date 2026-12-07 --yes -v\n"};
+    "  keldro-cli send ttyUSB0 set-date 2026-12-07 --yes -v\n"
+    "  keldro-cli send rfc2217://rack-pc:7000 off\n"};
 
 // How long a frame may take to leave; 12 bytes need 1 ms at 115200 baud.
 constexpr int WriteTimeoutMs = 2000;
@@ -104,7 +105,8 @@ int runSend(const QStringList &arguments)
                                      QStringLiteral("Print the bytes sent, in hex."));
     parser.addOptions({baud, yes, verbose});
     parser.addPositionalArgument(QStringLiteral("PORT"),
-                                 QStringLiteral("ttyUSB0, /dev/ttyUSB0 or the path of a device."));
+                                 QStringLiteral("ttyUSB0, /dev/ttyUSB0, the path of a device, or "
+                                                "rfc2217://HOST:PORT or tcp://HOST:PORT."));
     parser.addPositionalArgument(QStringLiteral("COMMAND"),
                                  QStringLiteral("off, boot, calibrate-soc or set-date."));
     parser.addPositionalArgument(QStringLiteral("DATE"),
@@ -149,7 +151,11 @@ int runSend(const QStringList &arguments)
                                                "on; add --yes to send it without asking")
                                     .arg(QLatin1String(command->name)));
 
-    const PortTarget target = PortTarget::fromArgument(positional.at(0));
+    QString urlError;
+    const std::optional<PortTarget> named = PortTarget::fromArgument(positional.at(0), &urlError);
+    if (!named)
+        return usageError(Help, urlError);
+    const PortTarget &target = *named;
     if (const QString problem = target.problem(); !problem.isEmpty()) {
         Console::error(problem);
         return CannotStart;

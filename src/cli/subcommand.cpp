@@ -11,8 +11,9 @@ const char ExitStatusHelp[] =
     "  1  the link failed during the run: a port lost with --no-reconnect, a full\n"
     "     disk, a frame the port did not take\n"
     "  2  usage: unknown command or option, a bad value (a rate of 0, a date that does\n"
-    "     not exist), a question with no terminal to ask it on\n"
-    "  3  cannot start: no such port, port busy or not permitted, file not writable\n";
+    "     not exist, a port URL without a port), a question with no terminal to ask it on\n"
+    "  3  cannot start: no such port, port busy or not permitted, a port server that\n"
+    "     cannot be reached (with the reason), file not writable\n";
 
 std::optional<int> parseSubcommand(QCommandLineParser &parser, const QStringList &arguments,
                                    const SubcommandHelp &help)

@@ -1,5 +1,6 @@
 #include "serial/openfailure.h"
 
+#include "serial/porturl.h"
 #include "serial/serialport.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,49 @@ QString tr(const char *text)
 OpenFailure failure(OpenFailure::Cause cause, const QString &text)
 {
     return OpenFailure{cause, text};
+}
+
+OpenFailure explainRemoteFailure(const SerialPort &port)
+{
+    using Cause = OpenFailure::Cause;
+    using Failure = RemoteLine::Failure;
+    QString error;
+    const std::optional<PortUrl> url = PortUrl::parse(port.portName(), &error);
+    if (!url)
+        return failure(Cause::BadUrl, error);
+    const QString where = url->hostAndPort();
+    switch (port.remoteOpenError()) {
+    case Failure::ConnectionRefused:
+        return failure(Cause::ConnectionRefused,
+                       tr("%1: connection refused. Is ser2net (or another port server) running "
+                          "there, on that port?")
+                           .arg(where));
+    case Failure::HostNotFound:
+        return failure(Cause::HostNotFound,
+                       tr("%1: host not found. Check the name in the URL.").arg(where));
+    case Failure::TimedOut:
+        return failure(Cause::TimedOut,
+                       tr("%1: timed out, no answer within %2 s. Is the machine on, and "
+                          "reachable from here?")
+                           .arg(where)
+                           .arg(RemoteLine::OpenTimeoutMs / 1000));
+    case Failure::ComPortRefused:
+        return failure(Cause::ComPortRefused,
+                       tr("%1: the server refused the COM port option, so the baud rate cannot "
+                          "be set: it serves plain Telnet. Use tcp://%1, or telnet(rfc2217) in "
+                          "ser2net's accepter.")
+                           .arg(where));
+    case Failure::ComPortSilent:
+        return failure(Cause::ComPortRefused,
+                       tr("%1: the server refused the COM port option: no answer within %2 s. "
+                          "Is it a raw TCP port? Then use tcp://%1.")
+                           .arg(where)
+                           .arg(RemoteLine::OpenTimeoutMs / 1000));
+    case Failure::None:
+    case Failure::Other:
+        break;
+    }
+    return failure(Cause::Other, tr("%1 cannot be reached: %2.").arg(where, port.errorString()));
 }
 
 } // namespace
@@ -37,6 +81,8 @@ OpenFailure explainOpenFailure(const SerialPort &port)
                        tr("No port is chosen: plug in the adapter, then pick its port."));
     if (port.baudRate() <= 0)
         return failure(Cause::NoBaudRate, tr("The baud rate is not a number: pick or type one."));
+    if (PortUrl::isUrl(name))
+        return explainRemoteFailure(port);
 
     const QString path = devicePath(name);
     const QFileInfo node(path);

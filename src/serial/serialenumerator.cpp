@@ -1,5 +1,7 @@
 #include "serial/serialenumerator.h"
 
+#include "serial/porturl.h"
+
 #include <QAbstractEventDispatcher>
 #include <QDir>
 #include <QFileInfo>
@@ -111,17 +113,24 @@ QList<PortInfo> systemPorts()
 }
 
 // Listed by path, and only while the path exists: the pty of a simulator that
-// has quit is gone like an unplugged adapter.
+// has quit is gone like an unplugged adapter. A port on another machine is always
+// listed: only connecting tells whether its server is there.
 QList<PortInfo> presentVirtualPorts()
 {
     QList<PortInfo> ports;
     for (const QString &path : qAsConst(virtualPortList())) {
-        if (!QFileInfo::exists(path))
-            continue;
         PortInfo info;
         info.portName = path;
         info.physName = path;
         info.enumName = QStringLiteral("virtual");
+        if (const std::optional<PortUrl> url = PortUrl::parse(path)) {
+            info.enumName = QStringLiteral("network");
+            info.friendName = url->protocol == PortUrl::Protocol::Rfc2217
+                                  ? QStringLiteral("RFC 2217 port server")
+                                  : QStringLiteral("Raw TCP port server");
+        } else if (!QFileInfo::exists(path)) {
+            continue;
+        }
         ports.append(info);
     }
     return ports;

@@ -41,7 +41,7 @@ public:
     bool setUpNotifications();
 
     // Process-wide list of devices the system does not enumerate, listed while their
-    // path exists.
+    // path exists, and of ports on other machines by their URL, always listed.
     static void addVirtualPort(const QString &path);
     static void removeVirtualPort(const QString &path);
     static QStringList virtualPorts();

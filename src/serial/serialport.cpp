@@ -35,17 +35,27 @@
 
 SerialPort::SerialPort(const QString &name, const PortSettings &settings, QueryMode mode,
                        QObject *parent)
-    : QIODevice(parent), port(new QSerialPort(this)), name(name), settings(settings), mode(mode),
-      gapTimer(new QTimer(this))
+    : QIODevice(parent), port(new QSerialPort(this)), remote(new RemoteLine(this)), link(port),
+      name(name), settings(settings), mode(mode), gapTimer(new QTimer(this))
 {
     gapTimer->setSingleShot(true);
     gapTimer->setTimerType(Qt::PreciseTimer);
 
-    if (mode == EventDriven)
+    if (mode == EventDriven) {
         connect(port, &QSerialPort::readyRead, this, &SerialPort::collectIncoming);
+        connect(remote, &QIODevice::readyRead, this, &SerialPort::collectIncoming);
+    }
     connect(gapTimer, &QTimer::timeout, this, &SerialPort::endBurst);
     connect(port, &QSerialPort::errorOccurred, this, &SerialPort::onError);
     connect(port, &QSerialPort::bytesWritten, this, &QIODevice::bytesWritten);
+    connect(remote, &QIODevice::bytesWritten, this, &QIODevice::bytesWritten);
+    connect(remote, &RemoteLine::lost, this, &SerialPort::queueLoss);
+    connect(remote, &RemoteLine::opened, this,
+            [this] { emit openFinished(openOver(remote, pendingMode)); });
+    connect(remote, &RemoteLine::openFailed, this, [this] {
+        setErrorString(remote->errorString());
+        emit openFinished(false);
+    });
 }
 
 SerialPort::~SerialPort()
@@ -68,8 +78,10 @@ void SerialPort::setBaudRate(qint32 baudRate)
     if (baudRate == settings.baudRate)
         return;
     settings.baudRate = baudRate;
-    if (isOpen() && baudRate > 0)
+    if (isOpen() && baudRate > 0) {
         port->setBaudRate(baudRate);
+        remote->setBaudRate(baudRate);
+    }
 }
 
 qint32 SerialPort::baudRate() const
@@ -90,6 +102,14 @@ bool SerialPort::open(OpenMode openMode)
     // Rate 0 would reach termios as B0, which hangs the line up instead of failing.
     if (name.isEmpty() || settings.baudRate <= 0)
         return false;
+    if (PortUrl::isUrl(name)) {
+        if (!startRemote())
+            return false;
+        if (remote->waitForOpened())
+            return openOver(remote, openMode);
+        setErrorString(remote->errorString());
+        return false;
+    }
 
     // A closed QSerialPort only stores these; its open applies them to the line.
     port->setPortName(name);
@@ -103,9 +123,43 @@ bool SerialPort::open(OpenMode openMode)
         setErrorString(port->errorString());
         return false;
     }
+    return openOver(port, openMode);
+}
+
+void SerialPort::startOpen(OpenMode openMode)
+{
+    if (isOpen() || !PortUrl::isUrl(name)) {
+        emit openFinished(open(openMode));
+        return;
+    }
+    lastOpenError = QSerialPort::NoError;
+    pendingMode = openMode;
+    if (settings.baudRate <= 0 || !startRemote())
+        emit openFinished(false);
+}
+
+bool SerialPort::isOpening() const
+{
+    return remote->isOpening();
+}
+
+bool SerialPort::startRemote()
+{
+    QString error;
+    const std::optional<PortUrl> url = PortUrl::parse(name, &error);
+    if (!url) {
+        setErrorString(error);
+        return false;
+    }
+    remote->startOpen(*url, settings.baudRate);
+    return true;
+}
+
+bool SerialPort::openOver(QIODevice *line, OpenMode openMode)
+{
+    link = line;
     lossQueued = false;
-    // Unbuffered: the buffer below is the only one between QSerialPort and the
-    // reader.
+    // Unbuffered: the buffer below is the only one between the line and the reader.
     return QIODevice::open(openMode | QIODevice::Unbuffered);
 }
 
@@ -119,11 +173,17 @@ void SerialPort::close()
     lossQueued = false;
     if (port->isOpen())
         port->close();
+    remote->close();
 }
 
 QSerialPort::SerialPortError SerialPort::openError() const
 {
     return lastOpenError;
+}
+
+RemoteLine::Failure SerialPort::remoteOpenError() const
+{
+    return remote->failure();
 }
 
 bool SerialPort::isSequential() const
@@ -134,14 +194,14 @@ bool SerialPort::isSequential() const
 qint64 SerialPort::bytesAvailable() const
 {
     if (mode == Polling)
-        return port->bytesAvailable() + QIODevice::bytesAvailable();
+        return link->bytesAvailable() + QIODevice::bytesAvailable();
     return delivered.size() + QIODevice::bytesAvailable();
 }
 
 qint64 SerialPort::readData(char *data, qint64 maxSize)
 {
     if (mode == Polling)
-        return port->read(data, maxSize);
+        return link->read(data, maxSize);
     const qint64 n = qMin<qint64>(maxSize, delivered.size());
     if (n <= 0)
         return 0;
@@ -152,12 +212,12 @@ qint64 SerialPort::readData(char *data, qint64 maxSize)
 
 qint64 SerialPort::writeData(const char *data, qint64 size)
 {
-    return port->write(data, size);
+    return link->write(data, size);
 }
 
 void SerialPort::collectIncoming()
 {
-    const QByteArray bytes = port->readAll();
+    const QByteArray bytes = link->readAll();
     if (bytes.isEmpty())
         return;
     delivered.append(bytes);
@@ -171,7 +231,7 @@ void SerialPort::endBurst()
 {
     // Bytes still in the kernel mean the line was not silent, only this thread was
     // busy; reading them restarts the gap timer.
-    if (port->isOpen() && port->waitForReadyRead(0) && gapTimer->isActive())
+    if (link->isOpen() && link->waitForReadyRead(0) && gapTimer->isActive())
         return;
     if (!isOpen())
         return;
@@ -191,12 +251,19 @@ void SerialPort::onError(QSerialPort::SerialPortError error)
         return;
     if (lossQueued || !isOpen())
         return;
-    lossQueued = true;
     // The errno behind a read that hit a hung-up line is often stale, so the
     // kind of failure goes first.
     const QString reason = (error == QSerialPort::ResourceError ? QStringLiteral("Device removed: ")
                                                                 : QStringLiteral("Read failed: ")) +
                            port->errorString();
+    queueLoss(reason);
+}
+
+void SerialPort::queueLoss(const QString &reason)
+{
+    if (lossQueued || !isOpen())
+        return;
+    lossQueued = true;
     QMetaObject::invokeMethod(
         this, [this, reason] { dropLostDevice(reason); }, Qt::QueuedConnection);
 }

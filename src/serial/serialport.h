@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/remoteline.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QIODevice>
@@ -20,7 +22,9 @@ struct PortSettings
 
 // The tool's serial port: a QIODevice over QSerialPort that hands on incoming bytes
 // as they arrive and tells when the line has fallen silent, and for how long. See
-// serialport.cpp for the silence rule and the handling of a vanished device.
+// serialport.cpp for the silence rule and the handling of a vanished device. A name
+// that is a URL (rfc2217://HOST:PORT, tcp://HOST:PORT) reaches the board's line
+// through the serial port server on that machine instead, and behaves the same.
 //
 // QIODevice::aboutToClose() is the reader's last chance: the bytes delivered can
 // still be read then, and what it holds back waiting for more can be judged as it
@@ -48,7 +52,14 @@ public:
     qint32 baudRate() const;
     QueryMode queryMode() const;
 
+    // For a URL, waits for the connection (at most RemoteLine::OpenTimeoutMs) without
+    // turning the event loop.
     bool open(OpenMode mode) override;
+    // Opens without waiting and tells by openFinished(): for a device before this
+    // returns, for a URL once the server has answered or the attempt has given up.
+    void startOpen(OpenMode mode);
+    bool isOpening() const;
+    // Also gives up an attempt that startOpen() began, without openFinished().
     void close() override;
     bool isSequential() const override;
     qint64 bytesAvailable() const override;
@@ -56,6 +67,8 @@ public:
     // Why the last open() failed: QSerialPort's error of that attempt (NoError when
     // it never reached the device: no name, rate 0). errorString() says it in words.
     QSerialPort::SerialPortError openError() const;
+    // Why the last open() of a URL failed; errorString() has the details.
+    RemoteLine::Failure remoteOpenError() const;
 
 signals:
     // The device behind the open port went away (adapter unplugged, pty master
@@ -66,6 +79,8 @@ signals:
     // reader thread held up for longer sees one emission with the silence it
     // measured.
     void lineSilent(int silentMs);
+    // The end of an attempt that startOpen() began.
+    void openFinished(bool opened);
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
@@ -75,9 +90,15 @@ private:
     void collectIncoming();
     void endBurst();
     void onError(QSerialPort::SerialPortError error);
+    void queueLoss(const QString &reason);
     void dropLostDevice(const QString &reason);
+    bool startRemote();
+    bool openOver(QIODevice *line, OpenMode openMode);
 
     QSerialPort *port;
+    RemoteLine *remote;
+    QIODevice *link; // port or remote, whichever the last open used
+    OpenMode pendingMode = NotOpen;
     // Kept apart from QSerialPort, which turns "/dev/pts/5" into "pts/5".
     QString name;
     PortSettings settings;

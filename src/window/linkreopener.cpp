@@ -1,5 +1,7 @@
 #include "window/linkreopener.h"
 
+#include "serial/porturl.h"
+#include "serial/remoteline.h"
 #include "serial/serialenumerator.h"
 
 #include <QTimer>
@@ -8,7 +10,8 @@ namespace {
 
 // A port that has just appeared may still be held for a moment: udev rules set
 // its group, ModemManager probes a new ttyACM. A few tries a second apart ride
-// that out.
+// that out. A port on another machine announces nothing: its server is called
+// again and again until it answers.
 constexpr int ReopenAttempts = 3;
 constexpr int ReopenRetryMs = 1000;
 
@@ -16,8 +19,10 @@ constexpr int ReopenRetryMs = 1000;
 
 LinkReopener::LinkReopener(SerialEnumerator *enumerator, std::function<bool(const QString &)> open,
                            QObject *parent)
-    : QObject(parent), open(std::move(open))
+    : QObject(parent), open(std::move(open)), retryTimer(new QTimer(this))
 {
+    retryTimer->setSingleShot(true);
+    connect(retryTimer, &QTimer::timeout, this, &LinkReopener::tryOpen);
     // Queued: the window refills its port list on the same signal first.
     connect(enumerator, &SerialEnumerator::deviceDiscovered, this, &LinkReopener::portDiscovered,
             Qt::QueuedConnection);
@@ -26,34 +31,63 @@ LinkReopener::LinkReopener(SerialEnumerator *enumerator, std::function<bool(cons
 void LinkReopener::setEnabled(bool on)
 {
     enabled = on;
+    if (enabled && PortUrl::isUrl(lostPort) && !attempting)
+        tryOpen();
 }
 
 void LinkReopener::linkLost(const QString &portName)
 {
     lostPort = portName;
+    attempt = 0;
+    if (PortUrl::isUrl(portName))
+        retryTimer->start(RemoteLine::RetryIntervalMs);
 }
 
 void LinkReopener::forget()
 {
     lostPort.clear();
+    attempting = false;
+    retryTimer->stop();
+}
+
+void LinkReopener::openFinished(bool opened)
+{
+    if (!attempting)
+        return;
+    attempting = false;
+    if (opened)
+        lostPort.clear();
+    else
+        retryLater();
 }
 
 void LinkReopener::portDiscovered(const PortInfo &info)
 {
-    if (!enabled || lostPort.isEmpty() || info.portName != lostPort)
+    if (!enabled || lostPort.isEmpty() || info.portName != lostPort || attempting)
         return;
-    tryOpen(1);
+    attempt = 0;
+    tryOpen();
 }
 
-void LinkReopener::tryOpen(int attempt)
+void LinkReopener::tryOpen()
 {
-    if (!enabled || lostPort.isEmpty())
+    if (!enabled || lostPort.isEmpty() || attempting)
         return;
-    const QString port = lostPort;
-    if (open(port)) {
-        lostPort.clear();
-        return;
+    ++attempt;
+    attempting = true;
+    // A device opens at once, and openFinished() has come by the time open returns.
+    if (!open(lostPort) && attempting) {
+        attempting = false;
+        retryLater();
     }
-    if (attempt < ReopenAttempts)
-        QTimer::singleShot(ReopenRetryMs, this, [this, attempt] { tryOpen(attempt + 1); });
+}
+
+void LinkReopener::retryLater()
+{
+    if (lostPort.isEmpty())
+        return;
+    if (PortUrl::isUrl(lostPort))
+        retryTimer->start(RemoteLine::RetryIntervalMs);
+    else if (attempt < ReopenAttempts)
+        retryTimer->start(ReopenRetryMs);
 }

@@ -1,6 +1,7 @@
 #include "window/portlist.h"
 
 #include "serial/openfailure.h"
+#include "serial/porturl.h"
 #include "serial/serialenumerator.h"
 
 #include <QAbstractItemView>
@@ -21,9 +22,15 @@ QString portPath(const PortInfo &port)
     return port.physName.isEmpty() ? devicePath(port.portName) : port.physName;
 }
 
+QString shownName(const PortInfo &port)
+{
+    const std::optional<PortUrl> url = PortUrl::parse(port.portName);
+    return url ? url->hostAndPort() : port.portName;
+}
+
 QString portToolTip(const PortInfo &port)
 {
-    QStringList lines{portPath(port)};
+    QStringList lines{PortUrl::isUrl(port.portName) ? port.portName : portPath(port)};
     if (!port.friendName.isEmpty())
         lines << port.friendName;
     if (port.vendorID != 0 || port.productID != 0)
@@ -56,7 +63,7 @@ void fillPortList(QComboBox *box, const QList<PortInfo> &ports)
 {
     box->clear();
     for (const PortInfo &port : ports) {
-        box->addItem(port.portName);
+        box->addItem(shownName(port));
         box->setItemData(box->count() - 1, portToolTip(port), Qt::ToolTipRole);
         box->setItemData(box->count() - 1, QVariant::fromValue(port), Qt::UserRole);
     }
@@ -91,13 +98,34 @@ int rememberedPortIndex(const QList<PortInfo> &ports, const PortInfo &remembered
 
 void refillPortList(QComboBox *box)
 {
-    const QString selected = box->currentText();
+    const QString selected = currentPortName(box);
     // A refill must not look like the technician picking a port: the port object
     // keeps its name until someone really chooses another.
     const QSignalBlocker blocker(box);
     fillPortList(box, SerialEnumerator::getPorts());
-    box->setCurrentIndex(box->findText(selected, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    box->setCurrentIndex(findPort(box, selected));
     showCurrentPortToolTip(box);
+}
+
+QString currentPortName(const QComboBox *box)
+{
+    // A list filled by fillPortList() keeps each port's PortInfo; the text shown is
+    // only host:port for a URL.
+    const int index = box->currentIndex();
+    if (index >= 0 && box->itemData(index, Qt::UserRole).isValid())
+        return portAt(box, index).portName;
+    return box->currentText();
+}
+
+int findPort(const QComboBox *box, const QString &portName)
+{
+    if (portName.isEmpty())
+        return -1;
+    for (int i = 0; i < box->count(); ++i) {
+        if (box->itemData(i, Qt::UserRole).isValid() && portAt(box, i).portName == portName)
+            return i;
+    }
+    return box->findText(portName, Qt::MatchExactly | Qt::MatchCaseSensitive);
 }
 
 void showCurrentPortToolTip(QComboBox *box)

@@ -25,7 +25,7 @@ qint32 baudRateFromText(const QString &text)
 
 void Widget::on_PortNameChanged(const QString &)
 {
-    const QString name = ui->comboBox_Port->currentText();
+    const QString name = currentPortName(ui->comboBox_Port);
     qDebug().noquote() << "setPortNam:" << name;
     serialPort->setPortName(name);
     rememberLinkChoice();
@@ -64,7 +64,8 @@ void Widget::on_OpenCloseButtonClicked()
 {
     // The technician has taken the link in hand: no port is waited for any more.
     reopener->forget();
-    if (serialPort->isOpen()) {
+    // A click while a server is still being called gives up the call.
+    if (serialPort->isOpen() || serialPort->isOpening()) {
         serialPort->close();
         setLinkControlsClosed();
         return;
@@ -72,36 +73,62 @@ void Widget::on_OpenCloseButtonClicked()
     openLink();
 }
 
-bool Widget::openLink()
+void Widget::openLink()
 {
     // Every attempt takes name and rate afresh from the boxes, including a rate
     // typed but not yet confirmed with Enter.
-    const QString name = ui->comboBox_Port->currentText();
-    serialPort->setPortName(name);
+    serialPort->setPortName(currentPortName(ui->comboBox_Port));
     serialPort->setBaudRate(baudRateFromText(ui->comboBox_BaudRate->currentText()));
-    if (!serialPort->open(QIODevice::ReadWrite)) {
-        ui->plainTextEdit->appendPlainText(QStringLiteral("OPEN COM ERROR...") + name);
-        ui->plainTextEdit->appendPlainText(explainOpenFailure(*serialPort).text);
-        return false;
+    // A device answers at once. A server on another machine may take seconds, and the
+    // window goes on meanwhile with the boxes held at what is being tried; the result
+    // comes to linkOpenFinished() either way.
+    serialPort->startOpen(QIODevice::ReadWrite);
+    if (serialPort->isOpening()) {
+        ui->comboBox_Port->setEnabled(false);
+        ui->comboBox_BaudRate->setEnabled(false);
     }
+}
+
+void Widget::linkOpenFinished(bool opened)
+{
+    const QString name = ui->comboBox_Port->currentText();
+    if (!opened) {
+        ui->comboBox_Port->setEnabled(true);
+        ui->comboBox_BaudRate->setEnabled(true);
+        // A server that stays away is called every second: its reason is told once,
+        // and again only when it changes.
+        const QString why = explainOpenFailure(*serialPort).text;
+        const bool retold = reopener->isReopening() && why == lastReopenFailure;
+        lastReopenFailure = reopener->isReopening() ? why : QString();
+        reopener->openFinished(false);
+        if (retold)
+            return;
+        ui->plainTextEdit->appendPlainText(QStringLiteral("OPEN COM ERROR...") + name);
+        ui->plainTextEdit->appendPlainText(why);
+        return;
+    }
+    lastReopenFailure.clear();
+    reopener->openFinished(true);
     ui->plainTextEdit->appendPlainText(QStringLiteral("OPEN ") + name + QStringLiteral(" OK..."));
     rememberLinkChoice();
     // Nothing of an earlier link may join what this one receives.
     receiveStream.reset();
     setLinkControlsOpen();
-    return true;
 }
 
 bool Widget::reopenLink(const QString &portName)
 {
-    if (serialPort->isOpen())
-        return true;
-    const int index =
-        ui->comboBox_Port->findText(portName, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    // Opened by hand meanwhile: nothing is waited for any more.
+    if (serialPort->isOpen()) {
+        reopener->forget();
+        return false;
+    }
+    const int index = findPort(ui->comboBox_Port, portName);
     if (index < 0)
         return false;
     ui->comboBox_Port->setCurrentIndex(index);
-    return openLink();
+    openLink();
+    return true;
 }
 
 void Widget::linkLost()
@@ -114,7 +141,7 @@ void Widget::on_PortAddedOrRemoved()
 {
     refillPortList(ui->comboBox_Port);
     // The list no longer names the port of the link: its adapter has gone.
-    if (serialPort->portName() == ui->comboBox_Port->currentText())
+    if (serialPort->portName() == currentPortName(ui->comboBox_Port))
         return;
     if (serialPort->isOpen()) {
         reopener->linkLost(serialPort->portName());

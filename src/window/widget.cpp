@@ -67,7 +67,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
             SLOT(on_BaudRateChanged(int)));
 
     serialPort =
-        new SerialPort(ui->comboBox_Port->currentText(), PortSettings{}, SerialPort::EventDriven);
+        new SerialPort(currentPortName(ui->comboBox_Port), PortSettings{}, SerialPort::EventDriven);
     ui->pushButton_OpenClose->setStyleSheet(QString::fromLatin1(LinkStyle::ClosedButton));
 
     pollTimer = new QTimer(this);
@@ -90,6 +90,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     connect(ui->checkBox_Trans, SIGNAL(stateChanged(int)), this, SLOT(on_checkBoxTransState()));
     // A vanished device closes the link as if its port had left the list.
     connect(serialPort, &SerialPort::deviceLost, this, &Widget::linkLost);
+    connect(serialPort, &SerialPort::openFinished, this, &Widget::linkOpenFinished);
     connect(ui->comboBox_Port, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [this] { showCurrentPortToolTip(ui->comboBox_Port); });
     connect(serialPort, &SerialPort::lineSilent, this,

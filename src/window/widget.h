@@ -63,7 +63,8 @@ private:
     void setLinkControlsClosed();
     void selectBaudRate(int rate);
     void rememberLinkChoice();
-    bool openLink();
+    void openLink();
+    void linkOpenFinished(bool opened);
     bool reopenLink(const QString &portName);
     void linkLost();
     void sendFrame(const uchar *frame, int size);
@@ -81,4 +82,6 @@ private:
     WindowMenu *menu;
     // What the board sent and has not yet made a whole frame or line of text.
     FrameStream receiveStream;
+    // Why the reopener's last attempt failed, told in the log already.
+    QString lastReopenFailure;
 };
