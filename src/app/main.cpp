@@ -28,6 +28,7 @@ struct CommandLine
     QStringList virtualPorts;
     QString recordPath;
     QString openPath;
+    QString limitsPath;
 };
 
 CommandLine parseCommandLine(const QCoreApplication &app)
@@ -54,8 +55,16 @@ CommandLine parseCommandLine(const QCoreApplication &app)
         QStringLiteral("Show the recording FILE (CSV or JSON Lines) in a trends window."),
         QStringLiteral("FILE"));
     parser.addOption(open);
+    const QCommandLineOption limits(
+        QStringLiteral("limits"),
+        QStringLiteral("Judge the board against the limits in FILE (TOML, see "
+                       "limits.example.toml) from the start. A file with a mistake is "
+                       "refused with a message naming its line and key."),
+        QStringLiteral("FILE"));
+    parser.addOption(limits);
     parser.process(app);
-    return CommandLine{parser.values(addPort), parser.value(record), parser.value(open)};
+    return CommandLine{parser.values(addPort), parser.value(record), parser.value(open),
+                       parser.value(limits)};
 }
 
 } // namespace
@@ -89,6 +98,9 @@ int main(int argc, char *argv[])
 
     Widget window;
     window.show();
+    // Before recording starts, so that the recording keeps its events from the start.
+    if (!commandLine.limitsPath.isEmpty())
+        window.windowMenu()->loadLimits(commandLine.limitsPath);
     if (!commandLine.recordPath.isEmpty())
         window.windowMenu()->startRecording(commandLine.recordPath);
     if (!commandLine.openPath.isEmpty())

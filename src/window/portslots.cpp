@@ -6,6 +6,7 @@
 #include "window/portlist.h"
 #include "window/valuefieldmarks.h"
 #include "window/widget.h"
+#include "window/windowjudge.h"
 
 #include <QDebug>
 #include <limits>
@@ -42,6 +43,7 @@ void Widget::on_OpenCloseButtonClicked()
     reopener->forget();
     if (serialPort->isOpen()) {
         serialPort->close();
+        judge->linkLost(tr("port closed"));
         setLinkControlsClosed();
         return;
     }
@@ -63,6 +65,7 @@ bool Widget::openLink()
     ui->plainTextEdit->appendPlainText(QStringLiteral("OPEN ") + name + QStringLiteral(" OK..."));
     // Nothing of an earlier link may join what this one receives.
     receiveStream.reset();
+    judge->linkOpened(serialPort->portName());
     setLinkControlsOpen();
     return true;
 }
@@ -82,6 +85,7 @@ bool Widget::reopenLink(const QString &portName)
 void Widget::linkLost()
 {
     reopener->linkLost(serialPort->portName());
+    judge->linkLost(tr("the device was removed"));
     setLinkControlsClosed();
 }
 
@@ -94,6 +98,7 @@ void Widget::on_PortAddedOrRemoved()
     if (serialPort->isOpen()) {
         reopener->linkLost(serialPort->portName());
         serialPort->close();
+        judge->linkLost(tr("the device was removed"));
     }
     setLinkControlsClosed();
 }

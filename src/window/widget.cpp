@@ -9,6 +9,7 @@
 #include "window/portlist.h"
 #include "window/telemetryview.h"
 #include "window/valuefieldmarks.h"
+#include "window/windowjudge.h"
 #include "window/windowmenu.h"
 #include "window/windowrecorder.h"
 
@@ -92,12 +93,19 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     recorder = new WindowRecorder(this);
     reopener = new LinkReopener(
         portEnumerator, [this](const QString &name) { return reopenLink(name); }, this);
-    menu = new WindowMenu(this, *ui, marks, recorder);
+    judge = new WindowJudge(this);
+    menu = new WindowMenu(this, *ui, marks, recorder, judge);
     connect(menu->reopenAction(), &QAction::toggled, reopener, &LinkReopener::setEnabled);
     connect(this, &Widget::frameAccepted, recorder, &WindowRecorder::addRecord);
     connect(this, &Widget::frameAccepted, menu, &WindowMenu::frameAccepted);
     connect(this, &Widget::frameAccepted, marks,
             [this](const TelemetryRecord &record) { marks->frameShown(record.telemetry); });
+    connect(this, &Widget::frameAccepted, judge, &WindowJudge::frameAccepted);
+    connect(judge, &WindowJudge::alarmsChanged, marks,
+            [this] { marks->showAlarms(judge->raisedAlarms()); });
+    connect(judge, &WindowJudge::eventsAdded, recorder, &WindowRecorder::addEvents);
+    connect(judge, &WindowJudge::limitsChanged, recorder,
+            [this] { recorder->setKeepEvents(judge->hasLimits()); });
 }
 
 Widget::~Widget()
