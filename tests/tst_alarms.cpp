@@ -221,6 +221,25 @@ private slots:
         QCOMPARE(events->rowCount(), row + 2);
     }
 
+    // A spread that stays too wide marks the cells lowest and highest now.
+    void spreadMarksFollowTheCells()
+    {
+        QVERIFY(window->windowMenu()->loadLimits(
+            writeFile("limits.toml", "[cells]\nmax_spread_mV = 80\n")));
+        openLink();
+        sendFrame([](Telemetry &t) { t.cellMillivolts[6] = 3700; });
+        QVERIFY(alarmShown("textBrowser_cell1") && alarmShown("textBrowser_cell7"));
+        sendFrame([](Telemetry &t) {
+            t.cellMillivolts[6] = 3690;
+            t.cellMillivolts[8] = 3705;
+        });
+        QVERIFY(alarmShown("textBrowser_cell1") && alarmShown("textBrowser_cell9"));
+        QVERIFY(!alarmShown("textBrowser_cell7"));
+        QCOMPARE(window->windowTitle(),
+                 baseTitle + " — ALARM: spread 100 mV between cell 1 (3600 mV) and cell 7 "
+                             "(3700 mV), above 80 mV");
+    }
+
     void badLimitsFileKeepsTheLimitsBefore()
     {
         const QString good = writeFile("good.toml", "[cells]\nmax_mV = 4250\n");

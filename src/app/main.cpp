@@ -57,9 +57,9 @@ CommandLine parseCommandLine(const QCoreApplication &app)
     parser.addOption(open);
     const QCommandLineOption limits(
         QStringLiteral("limits"),
-        QStringLiteral("Judge the board against the limits in FILE (TOML, see "
-                       "limits.example.toml) from the start. A file with a mistake is "
-                       "refused with a message naming its line and key."),
+        QStringLiteral("Judge the board against the limits in FILE (TOML) from the start. "
+                       "A file with a mistake is refused with a message naming its line and "
+                       "key."),
         QStringLiteral("FILE"));
     parser.addOption(limits);
     parser.process(app);

@@ -41,8 +41,9 @@ QVariant EventLog::data(const QModelIndex &index, int role) const
             return QBrush(AlarmStyle::background());
         break;
     case Qt::ToolTipRole:
-        if (entry.marked)
-            return tr("Raised now");
+        // The whole text, which a narrow window cuts short.
+        if (index.column() == TextColumn)
+            return entry.marked ? tr("%1\n(raised now)").arg(entry.event.text) : entry.event.text;
         break;
     }
     return QVariant();

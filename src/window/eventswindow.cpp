@@ -46,7 +46,8 @@ EventsWindow::EventsWindow(WindowJudge *judge, QWidget *parent)
     save->setObjectName(QStringLiteral("saveJsonLines"));
     auto *count = new QLabel(this);
     auto showCount = [count, log] {
-        count->setText(tr("%n event(s)", nullptr, log->rowCount()) +
+        const int rows = log->rowCount();
+        count->setText((rows == 1 ? tr("1 event") : tr("%1 events").arg(rows)) +
                        (log->rowCount() >= EventLog::MaxEvents
                             ? tr(", the newest %1 kept").arg(EventLog::MaxEvents)
                             : QString()));
@@ -76,7 +77,7 @@ EventsWindow::EventsWindow(WindowJudge *judge, QWidget *parent)
     connect(judge, &WindowJudge::limitsChanged, this, &EventsWindow::showLimits);
     showLimits();
     table->scrollToBottom();
-    resize(820, 420);
+    resize(960, 420);
 }
 
 void EventsWindow::showLimits()

@@ -165,14 +165,14 @@ void ValueFieldMarks::showAlarms(const QVector<JudgeEvent> &raised)
 {
     QVector<bool> now(fields.size(), false);
     auto set = [&](QTextBrowser *field) { now[fields.indexOf(field)] = true; };
-    const auto cells = cellFields(ui);
+    spreadRaised = false;
     for (const JudgeEvent &event : raised) {
         switch (event.field) {
         case EventField::Cell:
-            // A spread concerns its lowest cell and its highest.
-            for (const int cell : {event.index, event.otherIndex})
-                if (cell >= 0 && cell < CellFields)
-                    set(cells[size_t(cell)]);
+            if (event.name == QLatin1String(limitInfo(Limit::CellSpread).eventName))
+                spreadRaised = true;
+            else if (event.index >= 0 && event.index < CellFields)
+                set(cellFields(ui)[size_t(event.index)]);
             break;
         case EventField::Pack:
             set(ui.textBrowser_pack_voltage);
@@ -202,19 +202,27 @@ void ValueFieldMarks::showAlarms(const QVector<JudgeEvent> &raised)
         paint(i);
 }
 
+// A spread that stays too wide is about the cells lowest and highest now, which move
+// while it stays raised: the marks follow them, as the balance colours do.
+bool ValueFieldMarks::isAlarmed(int field) const
+{
+    return alarmed[field] ||
+           (spreadRaised && shownBalance.isValid() &&
+            (field == shownBalance.lowestCell || field == shownBalance.highestCell));
+}
+
 void ValueFieldMarks::mark(int field, Mark mark)
 {
-    if (marks[field] == mark)
-        return;
     marks[field] = mark;
     paint(field);
 }
 
 void ValueFieldMarks::paint(int field)
 {
-    const int palette = int(marks[field]) * 2 + alarmed[field];
+    const bool alarm = isAlarmed(field);
+    const int palette = int(marks[field]) * 2 + alarm;
     if (painted[field] == palette)
         return;
     painted[field] = palette;
-    fields[field]->setPalette(palettes[size_t(marks[field])][alarmed[field]]);
+    fields[field]->setPalette(palettes[size_t(marks[field])][alarm]);
 }

@@ -45,7 +45,8 @@ public:
     void linkClosed();
     // The fields were emptied: no balance is shown any more.
     void cleared();
-    // The raising events of the alarms raised now: their fields get the background.
+    // The raising events of the alarms raised now: their fields get the background; a
+    // spread's are the lowest and the highest cell shown.
     void showAlarms(const QVector<JudgeEvent> &raised);
 
     bool isStale() const { return stale; }
@@ -64,12 +65,14 @@ private:
     void setStale(bool isStale);
     void mark(int field, Mark mark);
     void paint(int field);
+    bool isAlarmed(int field) const;
     Mark cellMark(int cell) const;
 
     Ui::Widget &ui;
     QVector<QTextBrowser *> fields; // the 15 cells first
     QVector<Mark> marks;
-    QVector<bool> alarmed;
+    QVector<bool> alarmed; // by the raised alarms' own fields
+    bool spreadRaised = false;
     // By mark, without and with the alarm background.
     std::array<std::array<QPalette, 2>, 4> palettes;
     QVector<int> painted; // the palette each field has now, as mark * 2 + alarmed
