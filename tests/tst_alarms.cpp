@@ -219,6 +219,17 @@ private slots:
         QVERIFY(!alarmShown(field));
         QVERIFY(!marked());
         QCOMPARE(events->rowCount(), row + 2);
+
+        const QString saved = dir.filePath(QString(QTest::currentDataTag()) + ".jsonl");
+        chooseFileNext(saved);
+        QTest::mouseClick(window->findChild<QPushButton *>("saveJsonLines"), Qt::LeftButton);
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVector<JudgeEvent> lines;
+        QString error;
+        QVERIFY2(readEventLines(&file, &lines, &error), qPrintable(error));
+        QCOMPARE(lines.size(), events->rowCount());
+        QCOMPARE(lines[row].text, text);
     }
 
     // A spread that stays too wide marks the cells lowest and highest now.

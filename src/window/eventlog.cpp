@@ -77,7 +77,7 @@ void EventLog::append(const QVector<JudgeEvent> &events)
 {
     if (events.isEmpty())
         return;
-    const int adding = qMin(events.size(), MaxEvents);
+    const int adding = qMin(int(events.size()), MaxEvents);
     const int dropping = qMax(0, int(entries.size()) + adding - MaxEvents);
     if (dropping > 0) {
         beginRemoveRows(QModelIndex(), 0, dropping - 1);
