@@ -11,9 +11,9 @@
 namespace {
 
 const QColor LimitColour(0xb0, 0x00, 0x00);
-const QColor RaisedColour(0xd0, 0x00, 0x00);
-const QColor ClearedColour(0x00, 0x96, 0x00);
-const QColor OtherColour(0x70, 0x70, 0x70);
+// By the kind of mark: an alarm raised, one cleared, any other event.
+const QColor MarkColours[] = {QColor(0xd0, 0x00, 0x00), QColor(0x00, 0x96, 0x00),
+                              QColor(0x70, 0x70, 0x70)};
 
 // A mark is a triangle standing on the time axis, this many pixels high; the mouse
 // finds it within MarkReach pixels to either side.
@@ -49,12 +49,17 @@ protected:
                                    [](const Mark &mark, double key) { return mark.key < key; });
         const double bottom = rect->bottom();
         painter->setPen(Qt::NoPen);
+        // A board that flaps leaves many marks on one pixel: each kind is drawn once there.
+        int lastX[MarkKinds] = {-1, -1, -1};
         for (; it != marks.end() && it->key <= range.upper; ++it) {
             const double x = time->coordToPixel(it->key);
+            if (int(x) == lastX[it->kind])
+                continue;
+            lastX[it->kind] = int(x);
             const QPointF triangle[] = {{x, bottom},
                                         {x - MarkReach, bottom - MarkHeight},
                                         {x + MarkReach, bottom - MarkHeight}};
-            painter->setBrush(it->colour);
+            painter->setBrush(MarkColours[it->kind]);
             painter->drawPolygon(triangle, 3);
         }
     }
@@ -119,10 +124,8 @@ void TrendsAnnotations::addEvents(const QVector<JudgeEvent> &events)
         return;
     const bool inOrder = marks.isEmpty() || events.first().timeMs / 1000.0 >= marks.last().key;
     for (const JudgeEvent &event : events) {
-        const QColor colour = !event.isAlarm                      ? OtherColour
-                              : event.state == EventState::Raised ? RaisedColour
-                                                                  : ClearedColour;
-        marks.append({event.timeMs / 1000.0, event.text, colour});
+        const int kind = !event.isAlarm ? 2 : event.state == EventState::Raised ? 0 : 1;
+        marks.append({event.timeMs / 1000.0, event.text, kind});
     }
     if (!inOrder)
         std::stable_sort(marks.begin(), marks.end(),

@@ -3,7 +3,6 @@
 #include "protocol/judgeevent.h"
 #include "protocol/limits.h"
 
-#include <QColor>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -45,11 +44,12 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    static constexpr int MarkKinds = 3;
     struct Mark
     {
         double key; // seconds since the epoch, as the plot's time axis counts
         QString text;
-        QColor colour;
+        int kind; // 0 an alarm raised, 1 one cleared, 2 any other event
     };
     class MarkStrip;
     struct LimitLine
