@@ -33,6 +33,7 @@ struct CommandLine
     QStringList virtualPorts;
     QString recordPath;
     QString openPath;
+    QString limitsPath;
     bool resetSettings = false;
 };
 
@@ -62,10 +63,17 @@ CommandLine parseCommandLine(const QCoreApplication &app)
         QStringLiteral("Show the recording FILE (CSV or JSON Lines) in a trends window."),
         QStringLiteral("FILE"));
     parser.addOption(open);
+    const QCommandLineOption limits(
+        QStringLiteral("limits"),
+        QStringLiteral("Judge the board against the limits in FILE (TOML) from the start. "
+                       "A file with a mistake is refused with a message naming its line and "
+                       "key."),
+        QStringLiteral("FILE"));
+    parser.addOption(limits);
     const QCommandLineOption resetSettings(
         QStringLiteral("reset-settings"),
         QStringLiteral("Start from the defaults and clear the remembered settings (port, rate, "
-                       "window places, recent recordings)."));
+                       "window places, limits file, recent recordings)."));
     parser.addOption(resetSettings);
     parser.process(app);
     for (const QString &port : parser.values(addPort)) {
@@ -76,7 +84,7 @@ CommandLine parseCommandLine(const QCoreApplication &app)
         }
     }
     return CommandLine{parser.values(addPort), parser.value(record), parser.value(open),
-                       parser.isSet(resetSettings)};
+                       parser.value(limits), parser.isSet(resetSettings)};
 }
 
 } // namespace
@@ -119,6 +127,9 @@ int main(int argc, char *argv[])
     // after it and wins.
     Widget window;
     window.show();
+    // Before recording starts, so that the recording keeps its events from the start.
+    if (!commandLine.limitsPath.isEmpty())
+        window.windowMenu()->loadLimits(commandLine.limitsPath);
     if (!commandLine.recordPath.isEmpty())
         window.windowMenu()->startRecording(commandLine.recordPath);
     if (!commandLine.openPath.isEmpty())

@@ -7,6 +7,7 @@
 #include "window/valuefieldmarks.h"
 #include "window/widget.h"
 #include "window/windowsettings.h"
+#include "window/windowjudge.h"
 
 #include <QDebug>
 #include <limits>
@@ -67,6 +68,7 @@ void Widget::on_OpenCloseButtonClicked()
     // A click while a server is still being called gives up the call.
     if (serialPort->isOpen() || serialPort->isOpening()) {
         serialPort->close();
+        judge->linkLost(tr("port closed"));
         setLinkControlsClosed();
         return;
     }
@@ -113,6 +115,7 @@ void Widget::linkOpenFinished(bool opened)
     rememberLinkChoice();
     // Nothing of an earlier link may join what this one receives.
     receiveStream.reset();
+    judge->linkOpened(serialPort->portName());
     setLinkControlsOpen();
 }
 
@@ -134,6 +137,7 @@ bool Widget::reopenLink(const QString &portName)
 void Widget::linkLost()
 {
     reopener->linkLost(serialPort->portName());
+    judge->linkLost(tr("the device was removed"));
     setLinkControlsClosed();
 }
 
@@ -146,6 +150,7 @@ void Widget::on_PortAddedOrRemoved()
     if (serialPort->isOpen()) {
         reopener->linkLost(serialPort->portName());
         serialPort->close();
+        judge->linkLost(tr("the device was removed"));
     }
     setLinkControlsClosed();
 }

@@ -99,6 +99,30 @@ QVector<QTextBrowser *> valueFields(Ui::Widget &ui)
     };
 }
 
+std::array<QTextBrowser *, Telemetry::MaxCells> cellFields(Ui::Widget &ui)
+{
+    return {
+        ui.textBrowser_cell1,  ui.textBrowser_cell2,  ui.textBrowser_cell3,  ui.textBrowser_cell4,
+        ui.textBrowser_cell5,  ui.textBrowser_cell6,  ui.textBrowser_cell7,  ui.textBrowser_cell8,
+        ui.textBrowser_cell9,  ui.textBrowser_cell10, ui.textBrowser_cell11, ui.textBrowser_cell12,
+        ui.textBrowser_cell13, ui.textBrowser_cell14, ui.textBrowser_cell15,
+    };
+}
+
+std::array<QTextBrowser *, TemperatureSensorCount> temperatureFields(Ui::Widget &ui)
+{
+    return {ui.textBrowser_BQ_NTC1, ui.textBrowser_BQ_NTC2, ui.textBrowser_BQ_NTC3,
+            ui.textBrowser_MCU_NTC1, ui.textBrowser_MCU_NTC2};
+}
+
+std::array<QTextBrowser *, ProtectionFlagCount> protectionFlagFields(Ui::Widget &ui)
+{
+    return {
+        ui.textBrowser_OCD, ui.textBrowser_SCD,      ui.textBrowser_OVB,       ui.textBrowser_OVD,
+        ui.textBrowser_UV,  ui.textBrowser_LOW_TEMP, ui.textBrowser_HIGH_TEMP,
+    };
+}
+
 void prepareValueFields(Ui::Widget &ui)
 {
     QTextBrowser *const valueFields[] = {
@@ -141,12 +165,7 @@ void appendToReceiveLog(QPlainTextEdit *log, const QByteArray &chunk)
 
 void showTelemetry(Ui::Widget &ui, const TelemetryTexts &texts)
 {
-    QTextBrowser *const cells[Telemetry::MaxCells] = {
-        ui.textBrowser_cell1,  ui.textBrowser_cell2,  ui.textBrowser_cell3,  ui.textBrowser_cell4,
-        ui.textBrowser_cell5,  ui.textBrowser_cell6,  ui.textBrowser_cell7,  ui.textBrowser_cell8,
-        ui.textBrowser_cell9,  ui.textBrowser_cell10, ui.textBrowser_cell11, ui.textBrowser_cell12,
-        ui.textBrowser_cell13, ui.textBrowser_cell14, ui.textBrowser_cell15,
-    };
+    const auto cells = cellFields(ui);
     for (int i = 0; i < texts.cellCount; ++i)
         show(cells[i], texts.cells[size_t(i)]);
 
@@ -170,10 +189,7 @@ void showTelemetry(Ui::Widget &ui, const TelemetryTexts &texts)
     if (texts.layout != TelemetryLayout::Type2)
         return;
     show(ui.textBrowser_BQ_NTC3, texts.ntc3);
-    QTextBrowser *const flags[ProtectionFlagCount] = {
-        ui.textBrowser_OCD, ui.textBrowser_SCD,      ui.textBrowser_OVB,       ui.textBrowser_OVD,
-        ui.textBrowser_UV,  ui.textBrowser_LOW_TEMP, ui.textBrowser_HIGH_TEMP,
-    };
+    const auto flags = protectionFlagFields(ui);
     for (int bit = 0; bit < ProtectionFlagCount; ++bit)
         show(flags[bit], texts.protectionFlags[size_t(bit)]);
 }

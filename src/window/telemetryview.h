@@ -1,7 +1,11 @@
 #pragma once
 
+#include "protocol/displaytext.h"
+#include "protocol/telemetry.h"
+
 #include <QByteArray>
 #include <QVector>
+#include <array>
 
 class QPlainTextEdit;
 class QTextBrowser;
@@ -16,6 +20,12 @@ QT_END_NAMESPACE
 // Every value field a frame writes, the 15 cells first, in the order of the form's
 // telemetry table.
 QVector<QTextBrowser *> valueFields(Ui::Widget &ui);
+
+// The fields of the cells, of the temperatures in TemperatureSensor order and of the
+// protection flags in bit order (OC, SC, OVB, OV, UV, LOW_TEMP, HIGH_TEMP).
+std::array<QTextBrowser *, Telemetry::MaxCells> cellFields(Ui::Widget &ui);
+std::array<QTextBrowser *, TemperatureSensorCount> temperatureFields(Ui::Widget &ui);
+std::array<QTextBrowser *, ProtectionFlagCount> protectionFlagFields(Ui::Widget &ui);
 
 // Sets up the telemetry fields once, before the first frame: 28 value fields
 // right-aligned, a document margin that the 20-pixel-high fields can afford.

@@ -4,6 +4,7 @@
 #include "protocol/recordreader.h"
 #include "protocol/telemetryrecord.h"
 #include "window/customplot.h"
+#include "window/trendsannotations.h"
 
 #include <QBoxLayout>
 #include <QButtonGroup>
@@ -129,6 +130,7 @@ TrendsWindow::TrendsWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     customPlot = new QCustomPlot(this);
     buildPlot();
+    annotations = new TrendsAnnotations(customPlot, cellRect, currentRect, temperatureRect);
 
     redrawTimer = new QTimer(this);
     redrawTimer->setSingleShot(true);
@@ -484,6 +486,16 @@ bool TrendsWindow::openRecording(const QString &path, QString *error)
     chooseSpan(0);
     showReadout(newestKey, true);
     return true;
+}
+
+void TrendsWindow::setLimits(const Limits &limits)
+{
+    annotations->setLimits(limits);
+}
+
+void TrendsWindow::addEvents(const QVector<JudgeEvent> &events)
+{
+    annotations->addEvents(events);
 }
 
 void TrendsWindow::chooseSpan(int seconds)

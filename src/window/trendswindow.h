@@ -18,6 +18,9 @@ class QLabel;
 class QMouseEvent;
 class QTimer;
 class QToolButton;
+class TrendsAnnotations;
+struct JudgeEvent;
+struct Limits;
 struct TelemetryRecord;
 
 // How the pack behaves over time: cell voltages, current and state of charge, and
@@ -43,6 +46,9 @@ public:
     // Shows a recording (CSV or JSON Lines) instead; false, with the reason in
     // *error, when it cannot be read.
     bool openRecording(const QString &path, QString *error);
+    // The judge's limits as dashed lines, its events as marks on the time axis.
+    void setLimits(const Limits &limits);
+    void addEvents(const QVector<JudgeEvent> &events);
 
     // The drawing itself, for exporting and measuring.
     QCustomPlot *plot() const { return customPlot; }
@@ -96,6 +102,7 @@ private:
     void updateTitle();
 
     QCustomPlot *customPlot = nullptr;
+    TrendsAnnotations *annotations = nullptr;
     QCPAxisRect *cellRect = nullptr;
     QCPAxisRect *currentRect = nullptr;
     QCPAxisRect *temperatureRect = nullptr;

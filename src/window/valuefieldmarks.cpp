@@ -2,6 +2,7 @@
 
 #include "protocol/displaytext.h"
 #include "ui_widget.h"
+#include "window/alarmstyle.h"
 #include "window/telemetryview.h"
 
 #include <QHelpEvent>
@@ -12,10 +13,15 @@ namespace {
 
 constexpr int CellFields = Telemetry::MaxCells;
 
-QPalette textColour(const QColor &colour)
+// A palette sets only what it marks: a field whose palette sets nothing has the
+// window's own colours.
+QPalette markPalette(const QColor &text, bool alarm)
 {
     QPalette palette;
-    palette.setColor(QPalette::Text, colour);
+    if (text.isValid())
+        palette.setColor(QPalette::Text, text);
+    if (alarm)
+        palette.setColor(QPalette::Base, AlarmStyle::background());
     return palette;
 }
 
@@ -26,12 +32,13 @@ ValueFieldMarks::ValueFieldMarks(Ui::Widget &ui, QObject *parent)
 {
     fields = valueFields(ui);
     marks.fill(Mark::Normal, fields.size());
+    alarmed.fill(false, fields.size());
+    painted.fill(0, fields.size());
 
-    // A palette that sets nothing gives a field back the window's own colours.
-    palettes[int(Mark::Normal)] = QPalette();
-    palettes[int(Mark::Stale)] = textColour(staleColour());
-    palettes[int(Mark::Lowest)] = textColour(lowestColour());
-    palettes[int(Mark::Highest)] = textColour(highestColour());
+    const QColor texts[] = {QColor(), staleColour(), lowestColour(), highestColour()};
+    for (int mark = 0; mark < 4; ++mark)
+        for (bool alarm : {false, true})
+            palettes[size_t(mark)][alarm] = markPalette(texts[mark], alarm);
 
     staleTimer->setSingleShot(true);
     connect(staleTimer, &QTimer::timeout, this, &ValueFieldMarks::staleTimeout);
@@ -154,10 +161,68 @@ ValueFieldMarks::Mark ValueFieldMarks::cellMark(int cell) const
     return Mark::Normal;
 }
 
+void ValueFieldMarks::showAlarms(const QVector<JudgeEvent> &raised)
+{
+    QVector<bool> now(fields.size(), false);
+    auto set = [&](QTextBrowser *field) { now[fields.indexOf(field)] = true; };
+    spreadRaised = false;
+    for (const JudgeEvent &event : raised) {
+        switch (event.field) {
+        case EventField::Cell:
+            if (event.name == QLatin1String(limitInfo(Limit::CellSpread).eventName))
+                spreadRaised = true;
+            else if (event.index >= 0 && event.index < CellFields)
+                set(cellFields(ui)[size_t(event.index)]);
+            break;
+        case EventField::Pack:
+            set(ui.textBrowser_pack_voltage);
+            break;
+        case EventField::Current:
+            set(ui.textBrowser_current);
+            break;
+        case EventField::StateOfCharge:
+            set(ui.textBrowser_SOC);
+            break;
+        case EventField::Sensor:
+            if (event.index >= 0 && event.index < TemperatureSensorCount)
+                set(temperatureFields(ui)[size_t(event.index)]);
+            break;
+        case EventField::ProtectionFlag:
+            if (event.index >= 0 && event.index < ProtectionFlagCount)
+                set(protectionFlagFields(ui)[size_t(event.index)]);
+            break;
+        case EventField::None:
+        case EventField::SystemState:
+        case EventField::BmsState:
+            break;
+        }
+    }
+    alarmed = now;
+    for (int i = 0; i < fields.size(); ++i)
+        paint(i);
+}
+
+// A spread that stays too wide is about the cells lowest and highest now, which move
+// while it stays raised: the marks follow them, as the balance colours do.
+bool ValueFieldMarks::isAlarmed(int field) const
+{
+    return alarmed[field] ||
+           (spreadRaised && shownBalance.isValid() &&
+            (field == shownBalance.lowestCell || field == shownBalance.highestCell));
+}
+
 void ValueFieldMarks::mark(int field, Mark mark)
 {
-    if (marks[field] == mark)
-        return;
     marks[field] = mark;
-    fields[field]->setPalette(palettes[int(mark)]);
+    paint(field);
+}
+
+void ValueFieldMarks::paint(int field)
+{
+    const bool alarm = isAlarmed(field);
+    const int palette = int(marks[field]) * 2 + alarm;
+    if (painted[field] == palette)
+        return;
+    painted[field] = palette;
+    fields[field]->setPalette(palettes[size_t(marks[field])][alarm]);
 }

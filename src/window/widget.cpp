@@ -9,6 +9,7 @@
 #include "window/portlist.h"
 #include "window/telemetryview.h"
 #include "window/valuefieldmarks.h"
+#include "window/windowjudge.h"
 #include "window/windowmenu.h"
 #include "window/windowplace.h"
 #include "window/windowrecorder.h"
@@ -109,7 +110,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     recorder = new WindowRecorder(this);
     reopener = new LinkReopener(
         portEnumerator, [this](const QString &name) { return reopenLink(name); }, this);
-    menu = new WindowMenu(this, *ui, marks, recorder, settings);
+    judge = new WindowJudge(this);
+    menu = new WindowMenu(this, *ui, marks, recorder, settings, judge);
     connect(menu->reopenAction(), &QAction::toggled, reopener, &LinkReopener::setEnabled);
     menu->reopenAction()->setChecked(settings->reopenWhenPortReturns());
     connect(menu->reopenAction(), &QAction::toggled, settings,
@@ -123,6 +125,12 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
         ui->plainTextEdit->appendPlainText(settings->readProblem());
     connect(settings, &WindowSettings::saveFailed, ui->plainTextEdit,
             &QPlainTextEdit::appendPlainText);
+    connect(this, &Widget::frameAccepted, judge, &WindowJudge::frameAccepted);
+    connect(judge, &WindowJudge::alarmsChanged, marks,
+            [this] { marks->showAlarms(judge->raisedAlarms()); });
+    connect(judge, &WindowJudge::eventsAdded, recorder, &WindowRecorder::addEvents);
+    connect(judge, &WindowJudge::limitsChanged, recorder,
+            [this] { recorder->setKeepEvents(judge->hasLimits()); });
 }
 
 Widget::~Widget()

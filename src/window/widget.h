@@ -9,6 +9,7 @@ class QTimer;
 class SerialEnumerator;
 class SerialPort;
 class ValueFieldMarks;
+class WindowJudge;
 class WindowMenu;
 class WindowRecorder;
 class WindowSettings;
@@ -35,6 +36,8 @@ public:
 
     // The context menu's entries, for the command line's --record and --open.
     WindowMenu *windowMenu() const { return menu; }
+    // What the window makes of the board's values: events and alarms.
+    WindowJudge *windowJudge() const { return judge; }
 
 signals:
     // A good frame has just been shown, stamped with the time it arrived.
@@ -79,6 +82,7 @@ private:
     ValueFieldMarks *marks;
     WindowRecorder *recorder;
     LinkReopener *reopener;
+    WindowJudge *judge;
     WindowMenu *menu;
     // What the board sent and has not yet made a whole frame or line of text.
     FrameStream receiveStream;

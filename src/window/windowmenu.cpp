@@ -1,11 +1,17 @@
 #include "window/windowmenu.h"
 
+#include "protocol/displaytext.h"
+#include "protocol/limitsfile.h"
+#include "protocol/recordformat.h"
 #include "protocol/telemetryrecord.h"
 #include "ui_widget.h"
+#include "window/eventlog.h"
+#include "window/eventswindow.h"
 #include "window/shownvalues.h"
 #include "window/trendswindow.h"
 #include "window/valuefieldmarks.h"
 #include "window/windowplace.h"
+#include "window/windowjudge.h"
 #include "window/windowrecorder.h"
 #include "window/windowsettings.h"
 
@@ -15,12 +21,16 @@
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <algorithm>
+#include <QTimer>
+#include <functional>
 #include <keldro_version.h>
 
 namespace {
@@ -39,11 +49,39 @@ QString timeStamped(const QString &folder, const QString &prefix, const QString 
            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) + suffix;
 }
 
+// Every key the file set, one "cells.max_mV = 4250 mV" line each, as the technician
+// wrote them.
+QString limitsText(const Limits &limits)
+{
+    QStringList lines;
+    for (int i = 0; i < LimitCount; ++i)
+        if (const auto value = limits.values[size_t(i)])
+            lines << QStringLiteral("%1 = %2 %3")
+                         .arg(QLatin1String(limitKeyPath(Limit(i))),
+                              QString::number(*value, 'g', 10),
+                              QString::fromUtf8(limitUnitSymbol(limitInfo(Limit(i)).unit)));
+    if (limits.failOn != Limits::AllProtectionFlags) {
+        QStringList flags;
+        for (int bit = 0; bit < ProtectionFlagCount; ++bit)
+            if (limits.failsOn(bit))
+                flags << QLatin1String(
+                    RecordColumns::Names[RecordColumns::FirstProtectionFlag + bit]);
+        lines << QStringLiteral("protection.fail_on = [%1]").arg(flags.join(QStringLiteral(", ")));
+    }
+    for (int unit = 0; unit < LimitUnitCount; ++unit)
+        if (limits.hysteresis[size_t(unit)] != 0)
+            lines << QStringLiteral("hysteresis.%1 = %2")
+                         .arg(QLatin1String(hysteresisKey(LimitUnit(unit))))
+                         .arg(limits.hysteresis[size_t(unit)]);
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
-                       WindowRecorder *recorder, WindowSettings *settings)
-    : QObject(window), window(window), ui(ui), marks(marks), recorder(recorder), settings(settings)
+                       WindowRecorder *recorder, WindowSettings *settings, WindowJudge *judge)
+    : QObject(window), window(window), ui(ui), marks(marks), recorder(recorder), settings(settings),
+      judge(judge), baseTitle(window->windowTitle())
 {
     recordEntry = addEntry(tr("Record to file…"), QKeySequence(Qt::CTRL | Qt::Key_R),
                            &WindowMenu::toggleRecording);
@@ -53,6 +91,9 @@ WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
     recentMenu = new QMenu(tr("Open recent"), window);
     recentMenu->setToolTipsVisible(true);
     actions << recentMenu->menuAction();
+    actions << nullptr;
+    addEntry(tr("Limits…"), QKeySequence(Qt::CTRL | Qt::Key_L), &WindowMenu::chooseLimits);
+    addEntry(tr("Events…"), QKeySequence(Qt::CTRL | Qt::Key_E), &WindowMenu::showEvents);
     actions << nullptr;
     addEntry(tr("Save receive log…"), QKeySequence(Qt::CTRL | Qt::Key_S),
              &WindowMenu::saveReceiveLog);
@@ -65,6 +106,7 @@ WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
     addEntry(tr("About keldro"), QKeySequence(), &WindowMenu::showAbout);
 
     connect(recorder, &WindowRecorder::failed, this, &WindowMenu::recordingFailed);
+    connect(judge, &WindowJudge::alarmsChanged, this, &WindowMenu::updateTitle);
 
     // A right click on a label, a button or the free space reaches the window; the
     // text fields and the log have menus of their own, which get the entries too.
@@ -176,11 +218,22 @@ bool WindowMenu::startRecording(const QString &path)
         return false;
     }
     settings->addRecentRecording(path);
-    titleBeforeRecording = window->windowTitle();
-    window->setWindowTitle(titleBeforeRecording +
-                           tr(" — recording %1").arg(QFileInfo(path).fileName()));
+    updateTitle();
     recordEntry->setText(tr("Stop recording"));
     return true;
+}
+
+// The alarm before the recording: of the two it is the one that must not be cut off
+// where the title bar runs out of room.
+void WindowMenu::updateTitle()
+{
+    QString title = baseTitle;
+    const QVector<JudgeEvent> &raised = judge->raisedAlarms();
+    if (!raised.isEmpty())
+        title += tr(" — ALARM: %1").arg(raised.last().text);
+    if (recorder->isRecording())
+        title += tr(" — recording %1").arg(QFileInfo(recorder->path()).fileName());
+    window->setWindowTitle(title);
 }
 
 void WindowMenu::toggleRecording()
@@ -206,7 +259,7 @@ void WindowMenu::toggleRecording()
 
 void WindowMenu::recordingStopped()
 {
-    window->setWindowTitle(titleBeforeRecording);
+    updateTitle();
     recordEntry->setText(tr("Record to file…"));
 }
 
@@ -231,6 +284,13 @@ TrendsWindow *WindowMenu::liveTrendsWindow()
             liveTrends->setWindowTitle(tr("keldro trends"));
         restoreWindowPlace(liveTrends, settings->trendsGeometry());
         liveTrends->installEventFilter(this);
+        // The judge's log has the events since the window opened; the trends take the
+        // rest as they come.
+        liveTrends->setLimits(judge->limits());
+        liveTrends->addEvents(judge->log()->events());
+        connect(judge, &WindowJudge::eventsAdded, liveTrends, &TrendsWindow::addEvents);
+        connect(judge, &WindowJudge::limitsChanged, liveTrends,
+                [this] { liveTrends->setLimits(judge->limits()); });
     }
     return liveTrends;
 }
@@ -269,6 +329,18 @@ bool WindowMenu::openRecording(const QString &path)
         restoreWindowPlace(trends, settings->trendsGeometry());
     trends->installEventFilter(this);
     trends->show();
+
+    const QString eventsPath = WindowRecorder::eventsPathFor(path);
+    QFile eventsFile(eventsPath);
+    if (!eventsFile.exists())
+        return true;
+    QVector<JudgeEvent> events;
+    if (!eventsFile.open(QIODevice::ReadOnly) || !readEventLines(&eventsFile, &events, &error)) {
+        warn(tr("Events not shown"),
+             tr("%1: %2").arg(eventsPath, eventsFile.isOpen() ? error : eventsFile.errorString()));
+        return true;
+    }
+    trends->addEvents(events);
     return true;
 }
 
@@ -279,6 +351,82 @@ void WindowMenu::chooseRecording()
         tr("Recordings (*.csv *.jsonl);;All files (*)"), nullptr, dialogOptions);
     if (!path.isEmpty())
         openRecording(path);
+}
+
+bool WindowMenu::loadLimits(const QString &path)
+{
+    QString error;
+    const std::optional<Limits> limits = readLimitsFile(path, &error);
+    if (!limits) {
+        warn(tr("Limits not loaded"),
+             error + QLatin1Char('\n') +
+                 (judge->hasLimits()
+                      ? tr("The window keeps judging against %1.").arg(judge->limitsPath())
+                      : tr("The window keeps judging without limits.")));
+        return false;
+    }
+    judge->setLimits(*limits, path);
+    return true;
+}
+
+void WindowMenu::unloadLimits()
+{
+    judge->setLimits(Limits(), QString());
+}
+
+// With no limits loaded, the technician wants a file. With limits loaded, the question
+// is what to do with them: another file, the same one again after editing it, or none.
+void WindowMenu::chooseLimits()
+{
+    if (!judge->hasLimits()) {
+        chooseLimitsFile();
+        return;
+    }
+    const QString path = judge->limitsPath();
+    auto *box = new QMessageBox(QMessageBox::Question, tr("Limits"),
+                                tr("The window judges against %1.").arg(path),
+                                QMessageBox::NoButton, window);
+    box->setInformativeText(limitsText(judge->limits()));
+    QPushButton *another = box->addButton(tr("Load another file…"), QMessageBox::AcceptRole);
+    QPushButton *reload = box->addButton(tr("Reload"), QMessageBox::AcceptRole);
+    QPushButton *none = box->addButton(tr("No limits"), QMessageBox::DestructiveRole);
+    box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(reload);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::buttonClicked, this, [=](QAbstractButton *clicked) {
+        std::function<void()> choice;
+        if (clicked == another)
+            choice = [this] { chooseLimitsFile(); };
+        else if (clicked == reload)
+            choice = [this, path] { loadLimits(path); };
+        else if (clicked == none)
+            choice = [this] { unloadLimits(); };
+        // After the box has gone: the file dialog is a question of its own.
+        if (choice)
+            QTimer::singleShot(0, this, choice);
+    });
+    box->open();
+}
+
+void WindowMenu::chooseLimitsFile()
+{
+    const QString current = judge->limitsPath();
+    const QString path = QFileDialog::getOpenFileName(
+        window, tr("Load limits"), current.isEmpty() ? documentsFolder() : current,
+        tr("Limits (*.toml);;All files (*)"), nullptr, dialogOptions);
+    if (!path.isEmpty())
+        loadLimits(path);
+}
+
+void WindowMenu::showEvents()
+{
+    if (!eventsWindow) {
+        eventsWindow = new EventsWindow(judge, window);
+        eventsWindow->setFileDialogOptions(dialogOptions);
+    }
+    eventsWindow->show();
+    eventsWindow->raise();
+    eventsWindow->activateWindow();
 }
 
 void WindowMenu::saveReceiveLog()

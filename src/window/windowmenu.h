@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QObject>
 
+class EventsWindow;
 class QAction;
 class QMenu;
 class QPlainTextEdit;
@@ -10,6 +11,7 @@ class QPoint;
 class QWidget;
 class TrendsWindow;
 class ValueFieldMarks;
+class WindowJudge;
 class WindowRecorder;
 class WindowSettings;
 struct TelemetryRecord;
@@ -21,25 +23,31 @@ class Widget;
 QT_END_NAMESPACE
 
 // The main window's context menu and its keyboard shortcuts: recording, trends,
-// recordings and the recent ones, the receive log, copying the values, reopening a
-// returning port, About. A right click on the window shows the entries; the text fields and the
-// receive log show them after their own standard entries.
+// recordings and the recent ones, limits, events, the receive log, copying the values,
+// reopening a returning port, About. A right click on the window shows the entries;
+// the text fields and the receive log show them after their own standard entries. It
+// keeps the window's title: the recording and the newest alarm raised join it.
 class WindowMenu : public QObject
 {
     Q_OBJECT
 
 public:
     WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks, WindowRecorder *recorder,
-               WindowSettings *settings);
+               WindowSettings *settings, WindowJudge *judge);
 
     QList<QAction *> entries() const;
     QAction *reopenAction() const { return reopenEntry; }
 
     // Starts recording to path; a message box tells why when it cannot.
     bool startRecording(const QString &path);
-    // Shows a recording in a trends window of its own; a message box tells why
-    // when it cannot be read.
+    // Shows a recording in a trends window of its own, with the marks of the events
+    // file beside it when there is one; a message box tells why when it cannot be read.
     bool openRecording(const QString &path);
+    // Judges against the limits in path from the next frame on. A file that cannot be
+    // read or holds a mistake is refused with a message box naming the file, the line
+    // and the key, and the limits stay as they were.
+    bool loadLimits(const QString &path);
+    void unloadLimits();
 
     // Options for every file dialog of the menu (tests ask for Qt's own dialog,
     // which they can answer).
@@ -61,11 +69,15 @@ private:
     void fillRecentMenu();
     QString recordingsFolder() const;
     void toggleRecording();
+    void updateTitle();
     void recordingStopped();
     void recordingFailed(const QString &reason);
     TrendsWindow *liveTrendsWindow();
     void showTrends();
     void chooseRecording();
+    void chooseLimits();
+    void chooseLimitsFile();
+    void showEvents();
     void saveReceiveLog();
     void copyValues();
     void showAbout();
@@ -76,8 +88,10 @@ private:
     ValueFieldMarks *marks;
     WindowRecorder *recorder;
     WindowSettings *settings;
+    WindowJudge *judge;
     TrendsWindow *liveTrends = nullptr;
-    QString titleBeforeRecording;
+    EventsWindow *eventsWindow = nullptr;
+    QString baseTitle;
     QFileDialog::Options dialogOptions;
     QAction *recordEntry;
     QAction *reopenEntry;

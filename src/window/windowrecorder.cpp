@@ -1,11 +1,15 @@
 #include "window/windowrecorder.h"
 
+#include "protocol/judgeevent.h"
 #include "protocol/recordwriter.h"
 #include "protocol/telemetryrecord.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
+#include <cerrno>
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 // Rows reach the file once a second, as keldro-cli's do: a crash loses at most that
@@ -19,6 +23,9 @@ class WindowRecorder::Private
 public:
     QFile file;
     std::unique_ptr<RecordWriter> writer;
+    QFile eventsFile;
+    bool keepEvents = false;
+    bool eventsStarted = false; // this recording has opened its events file before
 };
 
 WindowRecorder::WindowRecorder(QObject *parent)
@@ -57,8 +64,74 @@ bool WindowRecorder::start(const QString &path, QString *error)
         d->file.close();
         return false;
     }
+    d->eventsStarted = false;
+    if (d->keepEvents && !openEventsFile(error)) {
+        closeFile();
+        return false;
+    }
     flushTimer->start();
     return true;
+}
+
+QString WindowRecorder::eventsPathFor(const QString &recordingPath)
+{
+    if (!recordFormatForPath(recordingPath))
+        return recordingPath + QStringLiteral(".events.jsonl");
+    const QString suffix = QFileInfo(recordingPath).suffix();
+    return recordingPath.left(recordingPath.size() - suffix.size()) +
+           QStringLiteral("events.jsonl");
+}
+
+void WindowRecorder::setKeepEvents(bool keep)
+{
+    d->keepEvents = keep;
+    if (!isRecording() || keep == d->eventsFile.isOpen())
+        return;
+    QString reason;
+    if (keep)
+        openEventsFile(&reason);
+    else
+        reason = closeEventsFile();
+    if (!reason.isEmpty())
+        fail(reason);
+}
+
+bool WindowRecorder::openEventsFile(QString *error)
+{
+    d->eventsFile.setFileName(eventsPathFor(d->file.fileName()));
+    // A recording's events file starts empty; opened again in the same recording (the
+    // limits loaded once more), it goes on below the events it has.
+    const QIODevice::OpenMode mode =
+        QIODevice::WriteOnly | (d->eventsStarted ? QIODevice::Append : QIODevice::Truncate);
+    if (!d->eventsFile.open(mode)) {
+        if (error)
+            *error = tr("%1 cannot be written: %2")
+                         .arg(d->eventsFile.fileName(), d->eventsFile.errorString());
+        return false;
+    }
+    d->eventsStarted = true;
+    return true;
+}
+
+QString WindowRecorder::closeEventsFile()
+{
+    if (!d->eventsFile.isOpen())
+        return QString();
+    QString reason;
+    if (!d->eventsFile.flush())
+        reason = d->eventsFile.errorString();
+    else if (::fdatasync(d->eventsFile.handle()) != 0)
+        reason = qt_error_string(errno);
+    if (!reason.isEmpty())
+        reason = tr("%1 cannot be written: %2").arg(d->eventsFile.fileName(), reason);
+    d->eventsFile.close();
+    return reason;
+}
+
+void WindowRecorder::fail(const QString &reason)
+{
+    closeFile();
+    emit failed(reason);
 }
 
 void WindowRecorder::stop()
@@ -73,7 +146,7 @@ QString WindowRecorder::closeFile()
     if (!d->writer)
         return QString();
     flushTimer->stop();
-    QString reason;
+    QString reason = closeEventsFile();
     if (!d->writer->sync())
         reason = tr("%1 cannot be written: %2").arg(d->file.fileName(), d->writer->errorString());
     d->writer.reset();
@@ -95,6 +168,19 @@ void WindowRecorder::addRecord(const TelemetryRecord &record)
 {
     if (d->writer)
         d->writer->write(record);
+}
+
+// Events are few: each reaches the file at once, and the disk when the recording ends.
+void WindowRecorder::addEvents(const QVector<JudgeEvent> &events)
+{
+    if (!d->eventsFile.isOpen())
+        return;
+    QByteArray lines;
+    for (const JudgeEvent &event : events)
+        lines.append(event.toJson()).append('\n');
+    if (d->eventsFile.write(lines) != lines.size() || !d->eventsFile.flush())
+        fail(tr("%1 cannot be written: %2")
+                 .arg(d->eventsFile.fileName(), d->eventsFile.errorString()));
 }
 
 void WindowRecorder::flush()

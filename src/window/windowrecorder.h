@@ -2,13 +2,17 @@
 
 #include <QObject>
 #include <QString>
+#include <QVector>
 #include <memory>
 
 class QTimer;
+struct JudgeEvent;
 struct TelemetryRecord;
 
 // Writes the frames the window accepts to a recording file, in the format of
-// keldro-cli record: CSV, or JSON Lines for a name ending in ".jsonl".
+// keldro-cli record: CSV, or JSON Lines for a name ending in ".jsonl". While the
+// window judges against limits, the judge's events go beside it, one JSON object a
+// line, to eventsPathFor(path()).
 class WindowRecorder : public QObject
 {
     Q_OBJECT
@@ -25,7 +29,15 @@ public:
     bool isRecording() const;
     QString path() const;
 
+    // charge.csv and charge.jsonl keep their events in charge.events.jsonl; a name
+    // that is neither gets ".events.jsonl" added.
+    static QString eventsPathFor(const QString &recordingPath);
+    // Whether events are kept beside the recording, from now on (the window sets it
+    // while limits are loaded).
+    void setKeepEvents(bool keep);
+
     void addRecord(const TelemetryRecord &record);
+    void addEvents(const QVector<JudgeEvent> &events);
     // Hands the rows gathered so far to the file (done once a second).
     void flush();
 
@@ -36,6 +48,9 @@ signals:
 private:
     // The reason when the last rows could not be kept, else empty.
     QString closeFile();
+    bool openEventsFile(QString *error);
+    QString closeEventsFile();
+    void fail(const QString &reason);
 
     class Private;
     std::unique_ptr<Private> d;
