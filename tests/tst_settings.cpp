@@ -8,6 +8,7 @@
 #include "ui_widget.h"
 #include "window/portlist.h"
 #include "window/widget.h"
+#include "window/windowjudge.h"
 #include "window/windowmenu.h"
 #include "window/windowplace.h"
 #include "window/windowsettings.h"
@@ -261,6 +262,31 @@ private slots:
         QCOMPARE(recent, QStringList{recording});
         SerialEnumerator::removeVirtualPort(first.slavePath());
         SerialEnumerator::removeVirtualPort(second.slavePath());
+    }
+
+    // The limits last loaded judge again at the next start; a file that no longer reads
+    // is named in the log, and the window judges without limits.
+    void limitsFileComesBack()
+    {
+        const QString limits = path("station.toml");
+        QVERIFY(writeFile(limits, "[cells]\nmax_mV = 4250\n"));
+        {
+            Widget window;
+            QVERIFY(window.windowMenu()->loadLimits(limits));
+        }
+        {
+            Widget window;
+            window.windowMenu()->loadRememberedLimits();
+            QVERIFY(window.windowJudge()->hasLimits());
+            QCOMPARE(window.windowJudge()->limitsPath(), limits);
+        }
+        QVERIFY(writeFile(limits, "[cells]\nmax_mv = 4250\n"));
+        Widget window;
+        window.windowMenu()->loadRememberedLimits();
+        QVERIFY(!window.windowJudge()->hasLimits());
+        const QString log = window.findChild<QPlainTextEdit *>("plainTextEdit")->toPlainText();
+        QVERIFY2(log.contains(QStringLiteral("Limits not loaded: ") + limits + QStringLiteral(":2")),
+                 qPrintable(log));
     }
 
     void windowSaysOnceThatTheFileDidNotRead()

@@ -130,6 +130,8 @@ int main(int argc, char *argv[])
     // Before recording starts, so that the recording keeps its events from the start.
     if (!commandLine.limitsPath.isEmpty())
         window.windowMenu()->loadLimits(commandLine.limitsPath);
+    else
+        window.windowMenu()->loadRememberedLimits();
     if (!commandLine.recordPath.isEmpty())
         window.windowMenu()->startRecording(commandLine.recordPath);
     if (!commandLine.openPath.isEmpty())

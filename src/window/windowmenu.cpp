@@ -148,6 +148,10 @@ bool WindowMenu::eventFilter(QObject *watched, QEvent *event)
         settings->setTrendsGeometry(static_cast<QWidget *>(watched)->saveGeometry());
         return false;
     }
+    if (event->type() == QEvent::Hide && watched == eventsWindow) {
+        settings->setEventsGeometry(eventsWindow->saveGeometry());
+        return false;
+    }
     if (event->type() != QEvent::ContextMenu)
         return false;
     auto *menuEvent = static_cast<QContextMenuEvent *>(event);
@@ -299,6 +303,8 @@ void WindowMenu::rememberPlaces()
 {
     if (liveTrends && liveTrends->isVisible())
         settings->setTrendsGeometry(liveTrends->saveGeometry());
+    if (eventsWindow && eventsWindow->isVisible())
+        settings->setEventsGeometry(eventsWindow->saveGeometry());
 }
 
 void WindowMenu::showTrends()
@@ -366,12 +372,32 @@ bool WindowMenu::loadLimits(const QString &path)
         return false;
     }
     judge->setLimits(*limits, path);
+    settings->setLimitsFile(path);
     return true;
+}
+
+void WindowMenu::loadRememberedLimits()
+{
+    const QString path = settings->limitsFile();
+    if (path.isEmpty())
+        return;
+    // At start a message box would stand between the technician and the window; the
+    // log says why the window judges without limits, and the file stays remembered
+    // for when it reads again.
+    QString error;
+    const std::optional<Limits> limits = readLimitsFile(path, &error);
+    if (!limits) {
+        ui.plainTextEdit->appendPlainText(
+            tr("Limits not loaded: %1. The window judges without limits.").arg(error));
+        return;
+    }
+    judge->setLimits(*limits, path);
 }
 
 void WindowMenu::unloadLimits()
 {
     judge->setLimits(Limits(), QString());
+    settings->setLimitsFile(QString());
 }
 
 // With no limits loaded, the technician wants a file. With limits loaded, the question
@@ -423,6 +449,8 @@ void WindowMenu::showEvents()
     if (!eventsWindow) {
         eventsWindow = new EventsWindow(judge, window);
         eventsWindow->setFileDialogOptions(dialogOptions);
+        restoreWindowPlace(eventsWindow, settings->eventsGeometry());
+        eventsWindow->installEventFilter(this);
     }
     eventsWindow->show();
     eventsWindow->raise();

@@ -48,6 +48,9 @@ public:
     // and the key, and the limits stay as they were.
     bool loadLimits(const QString &path);
     void unloadLimits();
+    // The limits file of the last session, if one was loaded; a file that no longer
+    // reads is named in the receive log.
+    void loadRememberedLimits();
 
     // Options for every file dialog of the menu (tests ask for Qt's own dialog,
     // which they can answer).
