@@ -285,8 +285,9 @@ private slots:
         window.windowMenu()->loadRememberedLimits();
         QVERIFY(!window.windowJudge()->hasLimits());
         const QString log = window.findChild<QPlainTextEdit *>("plainTextEdit")->toPlainText();
-        QVERIFY2(log.contains(QStringLiteral("Limits not loaded: ") + limits + QStringLiteral(":2")),
-                 qPrintable(log));
+        QVERIFY2(
+            log.contains(QStringLiteral("Limits not loaded: ") + limits + QStringLiteral(":2")),
+            qPrintable(log));
     }
 
     void windowSaysOnceThatTheFileDidNotRead()

@@ -6,8 +6,8 @@
 #include "window/portlist.h"
 #include "window/valuefieldmarks.h"
 #include "window/widget.h"
-#include "window/windowsettings.h"
 #include "window/windowjudge.h"
+#include "window/windowsettings.h"
 
 #include <QDebug>
 #include <limits>

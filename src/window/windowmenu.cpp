@@ -10,8 +10,8 @@
 #include "window/shownvalues.h"
 #include "window/trendswindow.h"
 #include "window/valuefieldmarks.h"
-#include "window/windowplace.h"
 #include "window/windowjudge.h"
+#include "window/windowplace.h"
 #include "window/windowrecorder.h"
 #include "window/windowsettings.h"
 
@@ -28,8 +28,8 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <algorithm>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <keldro_version.h>
 
