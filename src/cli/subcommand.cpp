@@ -7,12 +7,14 @@
 
 const char ExitStatusHelp[] =
     "Exit status:\n"
-    "  0  done\n"
+    "  0  done; check: frames from every port and no alarm raised\n"
     "  1  the link failed during the run: a port lost with --no-reconnect, a full\n"
-    "     disk, a frame the port did not take\n"
+    "     disk, a frame the port did not take; check: a port sent no frame at all\n"
     "  2  usage: unknown command or option, a bad value (a rate of 0, a date that does\n"
-    "     not exist), a question with no terminal to ask it on\n"
-    "  3  cannot start: no such port, port busy or not permitted, file not writable\n";
+    "     not exist), a malformed file (a limits file, naming its line and key), a\n"
+    "     question with no terminal to ask it on\n"
+    "  3  cannot start: no such port, port busy or not permitted, file not writable\n"
+    "  4  check: an alarm was raised (even if it cleared later)\n";
 
 std::optional<int> parseSubcommand(QCommandLineParser &parser, const QStringList &arguments,
                                    const SubcommandHelp &help)
