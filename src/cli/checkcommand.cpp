@@ -54,7 +54,8 @@ const SubcommandHelp Help{
     "  keldro-cli check ttyUSB0 ttyUSB1 --limits pack.toml --count 600 --junit check.xml\n"
     "  keldro-cli check --recording night.csv --limits stricter.toml\n"
     "  keldro-cli check --poll ttyUSB0 --limits pack.toml --duration 30 || echo \"failed: $?\"\n"
-    "The limits file: docs/limits.example.toml, or man keldro-cli."};
+    "The limits file's tables and keys: man keldro-cli (LIMITS FILE), or\n"
+    "docs/limits.example.toml in keldro's sources.\n"};
 
 struct Options
 {

@@ -12,7 +12,7 @@ struct JudgeOptions
 {
     QCommandLineOption limits{QStringLiteral("limits"),
                               QStringLiteral("Judge every frame against the limits in FILE "
-                                             "(TOML; see docs/limits.example.toml)."),
+                                             "(TOML; man keldro-cli names its keys)."),
                               QStringLiteral("FILE")};
     QCommandLineOption events{QStringLiteral("events"),
                               QStringLiteral("Append the events (alarms raised and cleared, "

@@ -88,6 +88,8 @@ Recorder::Recorder(const RecordSettings &settings, QFile *rows, const QString &r
     statusTimer->setInterval(StatusIntervalMs);
     connect(statusTimer, &QTimer::timeout, this, &Recorder::showStatus);
     durationTimer->setSingleShot(true);
+    // A coarse timer may fire 5 % early: a check of 60 s would judge 57.
+    durationTimer->setTimerType(Qt::PreciseTimer);
     connect(durationTimer, &QTimer::timeout, this, [this] { finish(Done); });
 }
 
