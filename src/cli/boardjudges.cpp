@@ -108,12 +108,18 @@ void BoardJudges::deliver()
     events.clear();
 }
 
+void BoardJudges::stop()
+{
+    stopped = true;
+    linkCheck->stop();
+}
+
 void BoardJudges::scheduleLinkCheck()
 {
     // Deadlines only move later as frames come, and a port opened now has the latest
     // one: a timer already set fires early at worst, finds nothing due and is set again.
     // So the frames never touch it.
-    if (linkCheck->isActive())
+    if (stopped || linkCheck->isActive())
         return;
     qint64 next = LLONG_MAX;
     for (const Port &port : ports) {

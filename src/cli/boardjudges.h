@@ -32,6 +32,9 @@ public:
     void linkOpened(const QString &port);
     void linkLost(const QString &port, const QString &reason);
 
+    // The run is over: a link that goes quiet from now on is no event.
+    void stop();
+
     // Each port's tally up to now, in the order of the ports given.
     QVector<PortCheck> checks() const;
 
@@ -57,4 +60,5 @@ private:
     QTimer *linkCheck;
     QVector<JudgeEvent> events;
     bool outputBroken = false;
+    bool stopped = false;
 };

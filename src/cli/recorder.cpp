@@ -293,6 +293,9 @@ void Recorder::finish(int status)
     durationTimer->stop();
     for (BoardLink *link : qAsConst(links))
         link->close();
+    // After the frames the ports still held.
+    if (judges)
+        judges->stop();
     if (rows) {
         if (writer.errorString().isEmpty() && !writer.sync())
             status = std::max(status, outputFailure());
