@@ -471,6 +471,34 @@ private slots:
         QVERIFY(events.value(2).text.endsWith(QLatin1String("back below 4250 mV")));
     }
 
+    // --events alone: the link's events need no limits. A board that stops for more
+    // than 3 s makes the link stale, and its next frame live again.
+    void recordEvents_staleAndLiveAgain()
+    {
+        QString port;
+        Process board = startBoard({"--interval", "50"}, &port);
+        Process cli =
+            startCli({"record", port, "-o", path("quiet.csv"), "--events", path("quiet.jsonl")});
+        QTRY_VERIFY_WITH_TIMEOUT(fileContents(path("quiet.csv")).count('\n') > 5, 10000);
+        ::kill(pid_t(board->processId()), SIGSTOP);
+        QTRY_VERIFY_WITH_TIMEOUT(fileContents(path("quiet.jsonl")).contains("\"stale\""), 10000);
+        ::kill(pid_t(board->processId()), SIGCONT);
+        QTRY_VERIFY_WITH_TIMEOUT(fileContents(path("quiet.jsonl")).contains("\"live\""), 10000);
+        ::kill(pid_t(cli->processId()), SIGTERM);
+        QVERIFY(ends(cli));
+        QCOMPARE(cli->exitCode(), 0);
+        QBuffer buffer;
+        buffer.setData(fileContents(path("quiet.jsonl")));
+        buffer.open(QIODevice::ReadOnly);
+        QVector<JudgeEvent> events;
+        QString error;
+        QVERIFY2(readEventLines(&buffer, &events, &error), qPrintable(error));
+        QStringList states;
+        for (const JudgeEvent &event : events)
+            states << QLatin1String(eventStateName(event.state));
+        QCOMPARE(states, (QStringList{"opened", "stale", "live"}));
+    }
+
     void exitStatus_data()
     {
         QTest::addColumn<QString>("program");       // "" for keldro-cli
