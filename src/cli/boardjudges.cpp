@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -131,7 +132,7 @@ void BoardJudges::scheduleLinkCheck()
         linkCheck->stop();
         return;
     }
-    linkCheck->start(int(qBound<qint64>(0, next - now(), INT_MAX)));
+    linkCheck->start(int(std::clamp<qint64>(next - now(), 0, INT_MAX)));
 }
 
 QVector<PortCheck> BoardJudges::checks() const
