@@ -314,7 +314,7 @@ void TestSim::corrupt_makesToolRejectFrame()
 
 void TestSim::fault_holdsItsValueForItsSeconds_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("written");
     QTest::addColumn<TelemetryLayout>("layout");
     QTest::addColumn<QString>("error"); // empty: accepted
     QTest::addColumn<QString>("key");   // the record's key of the value driven
@@ -345,14 +345,14 @@ void TestSim::fault_holdsItsValueForItsSeconds_data()
 
 void TestSim::fault_holdsItsValueForItsSeconds()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, written);
     QFETCH(TelemetryLayout, layout);
     QFETCH(QString, error);
     QFETCH(QString, key);
     QFETCH(double, value);
     QFETCH(bool, ends);
     QString message;
-    const std::optional<PackFault> fault = PackFault::parse(spec, &message);
+    const std::optional<PackFault> fault = PackFault::parse(written, &message);
     if (fault)
         message = fault->problemWith(layout);
     QVERIFY2(message.contains(error) && message.isEmpty() == error.isEmpty(), qPrintable(message));

@@ -128,7 +128,7 @@ struct Options
         QStringLiteral("Drive a value of the pack out of range for a while, to trip the tool's "
                        "alarms: TARGET=VALUE@FROM-UNTIL, or FLAG@FROM-UNTIL for a protection "
                        "flag; -UNTIL left out holds it to the end. Repeatable; see below."),
-        QStringLiteral("SPEC")};
+        QStringLiteral("FAULT")};
     QCommandLineOption merge{QStringLiteral("merge"),
                              QStringLiteral("Probability per frame (0..1) of two frames sent in "
                                             "one burst."),
@@ -259,17 +259,17 @@ int main(int argc, char *argv[])
 
     if (!read.error.isEmpty())
         return fail(read.error);
-    const QStringList faultSpecs = parser.values(options.fault);
-    if (!faultSpecs.isEmpty() && parser.isSet(options.replay))
+    const QStringList faultTexts = parser.values(options.fault);
+    if (!faultTexts.isEmpty() && parser.isSet(options.replay))
         return fail(QStringLiteral("--fault: a replayed recording plays as it was recorded; "
                                    "leave out --fault or --replay"));
-    for (const QString &spec : faultSpecs) {
+    for (const QString &text : faultTexts) {
         QString error;
-        const std::optional<PackFault> fault = PackFault::parse(spec, &error);
+        const std::optional<PackFault> fault = PackFault::parse(text, &error);
         if (!fault)
             return fail(QStringLiteral("--fault %1").arg(error));
         if (const QString problem = fault->problemWith(pack.layout); !problem.isEmpty())
-            return fail(QStringLiteral("--fault \"%1\": %2").arg(spec, problem));
+            return fail(QStringLiteral("--fault \"%1\": %2").arg(text, problem));
         pack.faults.append(*fault);
     }
 
