@@ -3,7 +3,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/bench_trends open [runs]
 //   QT_QPA_PLATFORM=offscreen build/bench_trends live [seconds]
-//   build/bench_trends charge FILE
+//   build/bench_trends charge FILE [HOURS]
 // open: openRecording plus the first replot of a CSV and a JSON Lines recording,
 // the median of runs (5 by default).
 // live: CPU time of a 10 frames/s feed with the window showing the last 60 minutes
@@ -11,6 +11,8 @@
 // 60 seconds each by default.
 // charge: a simulated hour-long charge at 10 frames/s, written as a recording
 // (FILE.csv, FILE.jsonl) or drawn and saved as a picture of the window (FILE.png).
+// HOURS makes the recording longer (24: the 864,000 frames of a day that
+// `keldro-cli check --recording` is timed with); the pack stays full past the first.
 #include "benchsupport.h"
 #include "packmodel.h"
 #include "protocol/recordreader.h"
@@ -41,10 +43,12 @@ constexpr int FramesPerHour = 3600 * 1000 / FrameIntervalMs;
 class SimulatedCharge
 {
 public:
-    SimulatedCharge() : model(settings())
+    // Ending about now.
+    explicit SimulatedCharge(int hours = 1) : model(settings())
     {
         record.port = QStringLiteral("ttyUSB0");
-        record.timeMs = QDateTime::currentMSecsSinceEpoch() - qint64(FramesPerHour) * 100;
+        record.timeMs =
+            QDateTime::currentMSecsSinceEpoch() - qint64(hours) * FramesPerHour * FrameIntervalMs;
     }
 
     const TelemetryRecord &next()
@@ -191,12 +195,29 @@ int benchLive(int seconds)
     return 0;
 }
 
-int charge(const QString &path)
+// Written as it is made: a day's frames would not fit in memory as records.
+bool writeHours(const QString &path, int hours)
 {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    SimulatedCharge charge(hours);
+    RecordWriter writer(&file, recordFormatForPath(path).value_or(RecordFormat::Csv));
+    writer.writeHeader();
+    for (qint64 frame = 0; frame < qint64(hours) * FramesPerHour; ++frame) {
+        writer.write(charge.next());
+        if (writer.bufferedBytes() > (1 << 20) && !writer.flush())
+            return false;
+    }
+    return writer.flush();
+}
+
+int charge(const QString &path, int hours)
+{
+    if (!path.endsWith(QLatin1String(".png")))
+        return writeHours(path, hours) ? 0 : 1;
     SimulatedCharge charge;
     const QVector<TelemetryRecord> records = oneHour(charge);
-    if (!path.endsWith(QLatin1String(".png")))
-        return writeRecording(path, records) ? 0 : 1;
     TrendsWindow window;
     window.addRecords(records);
     window.show();
@@ -212,8 +233,8 @@ int charge(const QString &path)
 int main(int argc, char *argv[])
 {
     // Writing a recording needs no display.
-    const bool recordingOnly =
-        argc == 3 && qstrcmp(argv[1], "charge") == 0 && !QByteArray(argv[2]).endsWith(".png");
+    const bool recordingOnly = (argc == 3 || argc == 4) && qstrcmp(argv[1], "charge") == 0 &&
+                               !QByteArray(argv[2]).endsWith(".png");
     std::unique_ptr<QCoreApplication> app(recordingOnly ? new QCoreApplication(argc, argv)
                                                         : new QApplication(argc, argv));
     const QStringList args = app->arguments().mid(1);
@@ -222,12 +243,14 @@ int main(int argc, char *argv[])
         return benchOpen(std::max(1, args.value(1, QStringLiteral("5")).toInt()));
     if (part == QLatin1String("live"))
         return benchLive(std::max(1, args.value(1, QStringLiteral("60")).toInt()));
-    if (part == QLatin1String("charge") && args.size() == 2) {
-        if (charge(args[1]) == 0)
+    const int hours = args.value(2, QStringLiteral("1")).toInt();
+    if (part == QLatin1String("charge") && (args.size() == 2 || args.size() == 3) && hours > 0) {
+        if (charge(args[1], hours) == 0)
             return 0;
         std::fprintf(stderr, "bench_trends: cannot write %s\n", qPrintable(args[1]));
         return 1;
     }
-    std::fprintf(stderr, "usage: bench_trends open [runs] | live [seconds] | charge FILE\n");
+    std::fprintf(stderr,
+                 "usage: bench_trends open [runs] | live [seconds] | charge FILE [HOURS]\n");
     return 2;
 }

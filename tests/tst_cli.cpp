@@ -1,5 +1,6 @@
 // keldro-cli against keldro-sim, each in a process of its own, over pseudo-terminals:
 // what a script or a lab's overnight run sees.
+#include "protocol/judgeevent.h"
 #include "protocol/recordreader.h"
 #include "protocol/recordwriter.h"
 #include "protocol/telemetryframe.h"
@@ -8,7 +9,9 @@
 #include <QBuffer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 #include <csignal>
 #include <memory>
@@ -89,6 +92,49 @@ QByteArray withoutTimeAndPort(QVector<TelemetryRecord> records)
     }
     writer.flush();
     return buffer.data();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+}
+
+// A healthy 15-cell pack at rest.
+TelemetryRecord restingFrame(qint64 timeMs, const QString &port)
+{
+    TelemetryRecord record{timeMs, port, Telemetry()};
+    Telemetry &t = record.telemetry;
+    t.cellCount = 15;
+    t.cellMillivolts.fill(3320);
+    t.batteryMillivolts = t.packMillivolts = 49800;
+    t.stateOfCharge = 50;
+    t.ntc1 = t.ntc2 = t.ntc3 = t.selfDischargeNtc = t.mosfetNtc = 250;
+    return record;
+}
+
+// What a JUnit report holds: per testsuite its testcases, each with its failure's
+// message (empty when it passed), in the file's order.
+using JUnitSuites = QVector<QPair<QString, QVector<QPair<QString, QString>>>>;
+JUnitSuites readJUnit(const QByteArray &xml, QString *error)
+{
+    JUnitSuites suites;
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QString name = reader.attributes().value(QLatin1String("name")).toString();
+        if (reader.name() == QLatin1String("testsuite"))
+            suites.append({name, {}});
+        else if (reader.name() == QLatin1String("testcase") && !suites.isEmpty())
+            suites.last().second.append({name, QString()});
+        else if (reader.name() == QLatin1String("failure") && !suites.isEmpty())
+            suites.last().second.last().second =
+                reader.attributes().value(QLatin1String("message")).toString();
+    }
+    *error = reader.errorString();
+    return suites;
 }
 
 } // namespace
@@ -308,6 +354,179 @@ private slots:
         QVERIFY(gap(resumed) >= 400);
         QVERIFY(resumed + 8 < records.size());
         QVERIFY(records[resumed + 8].timeMs - records[resumed].timeMs < 100);
+    }
+
+    // keldro-cli check against keldro-sim: the exit status a test station acts on, and
+    // the line of the table that says why.
+    void check_exitStatus_data()
+    {
+        QTest::addColumn<QStringList>("board");
+        QTest::addColumn<QStringList>("check"); // after "check PORT"; {dir} filled in
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says"); // a pattern, on standard output or error
+        const QString example = QStringLiteral(KELDRO_LIMITS_EXAMPLE);
+        QTest::newRow("0 within every limit")
+            << QStringList{"--interval", "50"} << QStringList{"--limits", example, "--count", "10"}
+            << 0 << "PASS, no alarm raised in 10 frames";
+        QTest::newRow("4 a cell above its limit, back within it")
+            << QStringList{"--interval", "50", "--fault", "cell7=4300mV@0.2-0.4"}
+            << QStringList{"--limits", example, "--count", "15"} << 4
+            << "cells.max_mV +4250 +4300 +cell7 +1 +FAIL";
+        QTest::newRow("4 a flag of fail_on") << QStringList{"--interval", "50", "--fault", "uv@0"}
+                                             << QStringList{"--limits", example, "--count", "5"}
+                                             << 4 << "protection +all +uv +- +1 +FAIL";
+        QTest::newRow("1 no frame")
+            << QStringList{"--on-poll"} << QStringList{"--limits", example, "--duration", "1"} << 1
+            << "ERROR, no frame came from";
+        QTest::newRow("2 a typo in the limits file")
+            << QStringList{} << QStringList{"--limits", "{dir}/typo.toml", "--count", "1"} << 2
+            << "typo.toml:3: cells.max_mv: unknown key";
+    }
+    void check_exitStatus()
+    {
+        QFETCH(QStringList, board);
+        QFETCH(QStringList, check);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        writeFile(path("typo.toml"), "[cells]\nmax_mV = 4250\nmax_mv = 4300\n");
+        QString port;
+        Process sim = startBoard(board, &port);
+        for (QString &argument : check)
+            argument.replace(QLatin1String("{dir}"), dir.path());
+        Process cli = startCli(QStringList{"check", port} + check);
+        QVERIFY(ends(cli, 15000));
+        const QString output =
+            QString::fromUtf8(cli->readAllStandardOutput() + cli->readAllStandardError());
+        QVERIFY2(output.contains(QRegularExpression(says)), qPrintable(output));
+        QCOMPARE(cli->exitCode(), status);
+    }
+
+    void check_junitHasASuitePerPortAndACasePerKey()
+    {
+        QString faulty, healthy;
+        Process first = startBoard({"--interval", "50", "--fault", "cell7=4300mV@0"}, &faulty);
+        Process second = startBoard({"--interval", "50"}, &healthy);
+        writeFile(path("two.toml"), "[cells]\nmax_mV = 4250\n[soc]\nmin_pct = 5\n");
+        Process cli = startCli({"check", faulty, healthy, "--limits", path("two.toml"),
+                                "--duration", "1.5", "--junit", path("report.xml")});
+        QVERIFY(ends(cli, 15000));
+        QCOMPARE(cli->exitCode(), 4);
+        QString error;
+        const JUnitSuites suites = readJUnit(fileContents(path("report.xml")), &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        using Cases = QVector<QPair<QString, QString>>;
+        QCOMPARE(
+            suites,
+            (JUnitSuites{
+                {faulty, Cases{{"cells.max_mV", "cell 7 at 4300 mV, above 4250 mV; 1 raised "
+                                                "event"},
+                               {"soc.min_pct", ""},
+                               {"protection", ""}}},
+                {healthy, Cases{{"cells.max_mV", ""}, {"soc.min_pct", ""}, {"protection", ""}}}}));
+    }
+
+    // Last night's recording judged again, with the table and statuses of a live check.
+    void checkRecording_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        const QString verdicts =
+            QStringLiteral("ttyUSB0: PASS, no alarm raised in 3 frames\n"
+                           "ttyUSB1: FAIL, 1 alarm raised in 3 frames: cells.max_mV");
+        QTest::newRow("csv") << "night.csv" << 4 << verdicts;
+        QTest::newRow("json lines") << "night.jsonl" << 4 << verdicts;
+        QTest::newRow("no row") << "empty.csv" << 1 << "empty.csv: ERROR, no frame came from it";
+        QTest::newRow("malformed") << "bad.csv" << 2 << "bad.csv: line 2: ";
+    }
+    void checkRecording()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        for (const QString &name : {QStringLiteral("night.csv"), QStringLiteral("night.jsonl")}) {
+            QFile recording(path(qPrintable(name)));
+            recording.open(QIODevice::WriteOnly);
+            RecordWriter writer(&recording, *recordFormatForPath(name));
+            writer.writeHeader();
+            for (int i = 0; i < 6; ++i) {
+                TelemetryRecord record =
+                    restingFrame(1796662683000 + i * 100, i % 2 ? "ttyUSB1" : "ttyUSB0");
+                if (i == 3)
+                    record.telemetry.cellMillivolts[6] = 4300;
+                writer.write(record);
+            }
+            writer.flush();
+        }
+        writeFile(path("empty.csv"), csvHeaderRow());
+        writeFile(path("bad.csv"), csvHeaderRow() + "x\n");
+        writeFile(path("max.toml"), "[cells]\nmax_mV = 4250\n");
+        Process cli =
+            startCli({"check", "--recording", dir.filePath(file), "--limits", path("max.toml")});
+        QVERIFY(ends(cli));
+        const QString output =
+            QString::fromUtf8(cli->readAllStandardOutput() + cli->readAllStandardError());
+        QVERIFY2(output.contains(says), qPrintable(output));
+        QCOMPARE(cli->exitCode(), status);
+    }
+
+    // A station's log of events across runs: each run appends its own.
+    void recordEvents_appendedAsJsonLines()
+    {
+        QString port;
+        Process board = startBoard({"--interval", "50", "--fault", "cell7=4300mV@0.1-0.3"}, &port);
+        writeFile(path("max.toml"), "[cells]\nmax_mV = 4250\n");
+        for (int run = 0; run < 2; ++run) {
+            Process cli =
+                startCli({"record", port, "--count", "10", "-o", path("rows.csv"), "--limits",
+                          path("max.toml"), "--events", path("events.jsonl")});
+            QVERIFY(ends(cli));
+            QCOMPARE(cli->exitCode(), 0);
+        }
+        QBuffer buffer;
+        buffer.setData(fileContents(path("events.jsonl")));
+        buffer.open(QIODevice::ReadOnly);
+        QVector<JudgeEvent> events;
+        QString error;
+        QVERIFY2(readEventLines(&buffer, &events, &error), qPrintable(error));
+        QStringList seen;
+        for (const JudgeEvent &event : events)
+            seen << QStringLiteral("%1 %2 %3")
+                        .arg(event.name, QLatin1String(eventStateName(event.state)), event.text);
+        // The fault's seconds count from the first run's open: the second sees none.
+        QCOMPARE(seen, (QStringList{"link opened link opened",
+                                    "cell_max raised cell 7 at 4300 mV, above 4250 mV",
+                                    "cell_max cleared " + events.value(2).text,
+                                    "link opened link opened"}));
+        QVERIFY(events.value(2).text.endsWith(QLatin1String("back below 4250 mV")));
+    }
+
+    // --events alone: the link's events need no limits. A board that stops for more
+    // than 3 s makes the link stale, and its next frame live again.
+    void recordEvents_staleAndLiveAgain()
+    {
+        QString port;
+        Process board = startBoard({"--interval", "50"}, &port);
+        Process cli =
+            startCli({"record", port, "-o", path("quiet.csv"), "--events", path("quiet.jsonl")});
+        QTRY_VERIFY_WITH_TIMEOUT(fileContents(path("quiet.csv")).count('\n') > 5, 10000);
+        ::kill(pid_t(board->processId()), SIGSTOP);
+        QTRY_VERIFY_WITH_TIMEOUT(fileContents(path("quiet.jsonl")).contains("\"stale\""), 10000);
+        ::kill(pid_t(board->processId()), SIGCONT);
+        QTRY_VERIFY_WITH_TIMEOUT(fileContents(path("quiet.jsonl")).contains("\"live\""), 10000);
+        ::kill(pid_t(cli->processId()), SIGTERM);
+        QVERIFY(ends(cli));
+        QCOMPARE(cli->exitCode(), 0);
+        QBuffer buffer;
+        buffer.setData(fileContents(path("quiet.jsonl")));
+        buffer.open(QIODevice::ReadOnly);
+        QVector<JudgeEvent> events;
+        QString error;
+        QVERIFY2(readEventLines(&buffer, &events, &error), qPrintable(error));
+        QStringList states;
+        for (const JudgeEvent &event : events)
+            states << QLatin1String(eventStateName(event.state));
+        QCOMPARE(states, (QStringList{"opened", "stale", "live"}));
     }
 
     void exitStatus_data()

@@ -3,6 +3,8 @@
 #include "mqttwatcher.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSysInfo>
@@ -62,6 +64,7 @@ private slots:
     void cliRecord_publishesTheRowsThenTheLastWill();
     void cliRecord_exitStatus_data();
     void cliRecord_exitStatus();
+    void cliRecordLimits_publishesEventsAndRetainedAlarm();
 };
 
 void TestMqtt::parsesUrls_data()
@@ -337,6 +340,61 @@ void TestMqtt::cliRecord_exitStatus()
     const QString errors = QString::fromLocal8Bit(recorder.readAllStandardError());
     QVERIFY2(errors.contains(message), qPrintable(errors));
     QVERIFY(recorder.readAllStandardOutput().isEmpty());
+}
+
+void TestMqtt::cliRecordLimits_publishesEventsAndRetainedAlarm()
+{
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    MqttWatcher watcher(broker.port(), "#");
+    QTRY_VERIFY(watcher.isSubscribed());
+    QProcess board;
+    board.start(QStringLiteral(KELDRO_SIM_PATH),
+                {QStringLiteral("--interval"), QStringLiteral("50"), QStringLiteral("--fault"),
+                 QStringLiteral("cell7=4300mV@0")});
+    board.waitForReadyRead(10000);
+    const QString port = QString::fromLocal8Bit(board.readLine()).trimmed();
+    const auto stopBoard = qScopeGuard([&board] {
+        board.kill();
+        board.waitForFinished();
+    });
+    const QString limits = broker.folder() + QStringLiteral("/limits.toml");
+    QFile file(limits);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[cells]\nmax_mV = 4250\n");
+    file.close();
+    QProcess recorder;
+    recorder.start(QStringLiteral(KELDRO_CLI_PATH),
+                   {QStringLiteral("record"), port, QStringLiteral("--count"), QStringLiteral("20"),
+                    QStringLiteral("--board-id"), QStringLiteral("b1"), QStringLiteral("--mqtt"),
+                    broker.url(QStringLiteral("lab")), QStringLiteral("--limits"), limits,
+                    QStringLiteral("--ha-discovery")});
+    QVERIFY(recorder.waitForFinished(15000));
+    QCOMPARE(recorder.exitCode(), 0);
+
+    const QByteArray alarm = "[\"cell 7 at 4300 mV, above 4250 mV\"]";
+    QTRY_COMPARE(
+        watcher.payloads("lab/b1/alarm").value(watcher.payloads("lab/b1/alarm").size() - 1), alarm);
+    QStringList events;
+    for (const QByteArray &payload : watcher.payloads("lab/b1/event")) {
+        const QJsonObject event = QJsonDocument::fromJson(payload).object();
+        events << event.value(QLatin1String("name")).toString() + QLatin1Char(' ') +
+                      event.value(QLatin1String("state")).toString();
+    }
+    QCOMPARE(events, (QStringList{"link opened", "cell_max raised"}));
+    for (const QByteArray topic : {"homeassistant/binary_sensor/keldro_b1/ov/config",
+                                   "homeassistant/binary_sensor/keldro_b1/alarm/config",
+                                   "homeassistant/sensor/keldro_b1/cell15/config"})
+        QVERIFY2(!watcher.payloads(topic).isEmpty(), topic.constData());
+    QCOMPARE(QJsonDocument::fromJson(
+                 watcher.payloads("homeassistant/binary_sensor/keldro_b1/alarm/config").value(0))
+                 .object()
+                 .value(QLatin1String("device_class"))
+                 .toString(),
+             QStringLiteral("problem"));
+    // A dashboard that subscribes after the run still finds the alarm.
+    MqttWatcher later(broker.port(), "lab/b1/alarm");
+    QTRY_COMPARE(later.payloads("lab/b1/alarm"), QList<QByteArray>{alarm});
 }
 
 QTEST_GUILESS_MAIN(TestMqtt)

@@ -1,9 +1,12 @@
 #include "commandreader.h"
 #include "packmodel.h"
 #include "protocol/commandframe.h"
+#include "protocol/recordformat.h"
 #include "protocol/telemetryframe.h"
 #include "wirefaults.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 #include <algorithm>
 #include <numeric>
@@ -66,6 +69,9 @@ private slots:
 
     void split_keepsBytesWithShortPauses();
     void corrupt_makesToolRejectFrame();
+
+    void fault_holdsItsValueForItsSeconds_data();
+    void fault_holdsItsValueForItsSeconds();
 };
 
 void TestSim::frames_passToolAcceptanceAndStayPlausible_data()
@@ -304,6 +310,69 @@ void TestSim::corrupt_makesToolRejectFrame()
         faults.corrupt(frame);
         QCOMPARE(judgeChunk(frame).verdict, ChunkVerdict::Rejected);
     }
+}
+
+void TestSim::fault_holdsItsValueForItsSeconds_data()
+{
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<TelemetryLayout>("layout");
+    QTest::addColumn<QString>("error"); // empty: accepted
+    QTest::addColumn<QString>("key");   // the record's key of the value driven
+    QTest::addColumn<double>("value");
+    QTest::addColumn<bool>("ends"); // at second 20
+    const auto two = TelemetryLayout::Type2;
+    QTest::newRow("cell") << "cell7=4300mV@10-20" << two << ""
+                          << "cell7_mV" << 4300.0 << true;
+    QTest::newRow("discharge to the end") << "current=-65000mA@10" << two << ""
+                                          << "current_mA" << -65000.0 << false;
+    QTest::newRow("sensor, tenths") << "ntc2=75.5C@10-20" << two << ""
+                                    << "ntc2_C" << 75.5 << true;
+    QTest::newRow("soc") << "soc=3%@10-20" << two << ""
+                         << "soc_pct" << 3.0 << true;
+    QTest::newRow("flag") << "ov@10-20" << two << ""
+                          << "ov" << 1.0 << true;
+    QTest::newRow("volts for millivolts") << "cell7=4.3V@1" << two << "the unit is mV"
+                                          << "" << 0.0 << false;
+    QTest::newRow("flag with a value") << "ov=1@1" << two << "takes no value"
+                                       << "" << 0.0 << false;
+    QTest::newRow("hundredths") << "ntc2=75.55C@1" << two << "in tenths"
+                                << "" << 0.0 << false;
+    QTest::newRow("ends before it starts") << "soc=3%@5-2" << two << "not after it starts"
+                                           << "" << 0.0 << false;
+    QTest::newRow("cell 12 of 9") << "cell12=3000mV@1" << TelemetryLayout::Type1 << "has 9 cells"
+                                  << "" << 0.0 << false;
+}
+
+void TestSim::fault_holdsItsValueForItsSeconds()
+{
+    QFETCH(QString, written);
+    QFETCH(TelemetryLayout, layout);
+    QFETCH(QString, error);
+    QFETCH(QString, key);
+    QFETCH(double, value);
+    QFETCH(bool, ends);
+    QString message;
+    const std::optional<PackFault> fault = PackFault::parse(written, &message);
+    if (fault)
+        message = fault->problemWith(layout);
+    QVERIFY2(message.contains(error) && message.isEmpty() == error.isEmpty(), qPrintable(message));
+    if (!fault || !message.isEmpty())
+        return;
+
+    PackSettings settings = settingsFor(layout);
+    settings.faults = {*fault};
+    PackModel model(settings);
+    auto valueAfterASecond = [&] {
+        model.advance(1000);
+        const QByteArray json = telemetryRecordJson({0, QStringLiteral("p"), model.telemetry()});
+        return QJsonDocument::fromJson(json).object().value(key).toDouble();
+    };
+    // The seconds count from when the tool opened the port, not from the pack's start.
+    for (int second = 1; second <= 15; ++second)
+        QVERIFY(valueAfterASecond() != value);
+    model.startFaultClock();
+    for (int second = 1; second <= 25; ++second)
+        QCOMPARE(valueAfterASecond() == value, second >= 10 && (second < 20 || !ends));
 }
 
 QTEST_GUILESS_MAIN(TestSim)

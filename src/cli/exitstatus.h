@@ -3,8 +3,10 @@
 // keldro-cli's exit statuses, one meaning each; --help and the man page list them.
 enum ExitStatus {
     Done = 0,
-    LinkFailed = 1, // during the run: a port lost with --no-reconnect, a full disk
-    UsageError = 2, // a command, option or value that makes no sense; a malformed file
-    CannotStart =
-        3, // no such port, port busy or not permitted, server unreachable, file not writable
+    LinkFailed = 1,  // during the run: a port lost with --no-reconnect, a full disk; check:
+                     // a port that sent no frame at all
+    UsageError = 2,  // a command, option or value that makes no sense; a malformed file
+    CannotStart = 3, // no such port, port busy or not permitted, server unreachable, file
+                     // not writable
+    AlarmRaised = 4, // check: an alarm was raised, even if it cleared later
 };

@@ -16,6 +16,8 @@ const char Overview[] =
     "  list    the serial ports present\n"
     "  record  one row per telemetry frame, CSV or JSON Lines, from one or more ports\n"
     "  send    one command to a board: off, boot, calibrate-soc, set-date\n"
+    "  check   judge boards or a recording against a limits file: a PASS/FAIL table,\n"
+    "          exit status 4 when an alarm was raised, a JUnit report for CI\n"
     "\n"
     "keldro-cli COMMAND --help describes a command, with examples.\n"
     "\n"
@@ -27,6 +29,7 @@ const char Overview[] =
     "  keldro-cli list\n"
     "  keldro-cli record --poll /dev/ttyUSB0 -o charge.csv\n"
     "  keldro-cli send /dev/ttyUSB0 off\n"
+    "  keldro-cli check ttyUSB0 --limits pack.toml --duration 60 --junit report.xml\n"
     "\n";
 
 int run(const QStringList &arguments)
@@ -38,6 +41,8 @@ int run(const QStringList &arguments)
         return runRecord(arguments);
     if (command == QLatin1String("send"))
         return runSend(arguments);
+    if (command == QLatin1String("check"))
+        return runCheck(arguments);
     if (command == QLatin1String("help") && arguments.size() > 1)
         return run({arguments.at(1), QStringLiteral("--help")});
     if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
@@ -52,7 +57,7 @@ int run(const QStringList &arguments)
     const QString what = command.isEmpty() ? QStringLiteral("no command")
                                            : QStringLiteral("unknown command \"%1\"").arg(command);
     std::fprintf(stderr,
-                 "keldro-cli: %s; the commands are list, record and send (see keldro-cli "
+                 "keldro-cli: %s; the commands are list, record, send and check (see keldro-cli "
                  "--help)\n",
                  what.toLocal8Bit().constData());
     return UsageError;

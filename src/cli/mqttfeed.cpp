@@ -107,9 +107,12 @@ bool MqttFeed::start(int waitMs)
     QStringList levels;
     for (const QString &board : std::as_const(boards))
         levels << QString::fromUtf8(MqttPublisher::topicLevel(board));
-    Console::error(QStringLiteral("mqtt: publishing to %1/<board>/telemetry, text and status "
-                                  "for board%2 %3")
-                       .arg(url.toString(), levels.size() > 1 ? QStringLiteral("s") : QString(),
+    Console::error(QStringLiteral("mqtt: publishing to %1/<board>/telemetry, text, %2status "
+                                  "for board%3 %4")
+                       .arg(url.toString(),
+                            publisher->settings().alarms ? QStringLiteral("event, alarm and ")
+                                                         : QStringLiteral("and "),
+                            levels.size() > 1 ? QStringLiteral("s") : QString(),
                             levels.join(QStringLiteral(", "))));
     for (const QString &board : std::as_const(boards))
         publisher->addBoard(board);
@@ -174,7 +177,26 @@ void MqttFeed::brokerBack(const QString &board)
 void MqttFeed::publishFrame(const TelemetryRecord &record)
 {
     ++messages;
-    publisher->publishTelemetry(boardOfPort.value(record.port), telemetryRecordJson(record));
+    const QString board = boardOfPort.value(record.port);
+    publisher->publishTelemetry(board, telemetryRecordJson(record));
+    int &cells = cellsOfPort[record.port];
+    if (record.telemetry.cellCount > cells) {
+        cells = record.telemetry.cellCount;
+        publisher->setCellCount(board, cells);
+    }
+}
+
+void MqttFeed::publishEvents(const QVector<JudgeEvent> &events)
+{
+    for (const JudgeEvent &event : events) {
+        ++messages;
+        publisher->publishEvent(boardOfPort.value(event.port), event.toJson());
+    }
+}
+
+void MqttFeed::setAlarm(const QString &port, const QByteArray &payload)
+{
+    publisher->setAlarm(boardOfPort.value(port), payload);
 }
 
 void MqttFeed::publishText(const QString &port, const QByteArray &line)

@@ -2,6 +2,7 @@
 
 #include "cli/mqtt/brokersettings.h"
 #include "porttarget.h"
+#include "protocol/judgeevent.h"
 #include "protocol/telemetryrecord.h"
 
 #include <QHash>
@@ -34,6 +35,10 @@ public:
     void publishFrame(const TelemetryRecord &record);
     void publishText(const QString &port, const QByteArray &line);
     void setPortOpen(const QString &port, bool open);
+    // With --limits or --events: each event as the events file has it, and the alarms
+    // raised now on the port's board ("ok", or a JSON array of their texts, retained).
+    void publishEvents(const QVector<JudgeEvent> &events);
+    void setAlarm(const QString &port, const QByteArray &payload);
 
     // Every board offline, what waits sent, disconnected; then finished(), after
     // timeoutMs at the latest.
@@ -50,6 +55,7 @@ private:
 
     MqttPublisher *publisher;
     QHash<QString, QString> boardOfPort;
+    QHash<QString, int> cellsOfPort;
     QStringList boards;
     QSet<QString> answered;
     QSet<QString> away;

@@ -1,6 +1,9 @@
+#include "boardjudges.h"
 #include "cli/mqtt/mqttcredentials.h"
 #include "console.h"
+#include "eventoutput.h"
 #include "exitstatus.h"
+#include "judgeoptions.h"
 #include "mqttfeed.h"
 #include "recorder.h"
 #include "subcommand.h"
@@ -27,7 +30,12 @@ const SubcommandHelp Help{
     "A port that vanishes is recorded again once it is back; a port on another machine\n"
     "(rfc2217:// or tcp://, served by ser2net) is back when its server answers again.\n"
     "With --mqtt each frame also goes to an MQTT broker, as one JSON object with the\n"
-    "keys of JSON Lines; without -o it goes there only.",
+    "keys of JSON Lines; without -o it goes there only.\n"
+    "With --limits each frame is judged against the limits file as keldro-cli check\n"
+    "judges it, and the events (an alarm raised or cleared, a protection flag, a state\n"
+    "change, the link opened, lost, stale or live) go to standard error as text with\n"
+    "their time and port, or to --events FILE as JSON Lines. A limits file that does\n"
+    "not parse ends the run before it starts (status 2), naming its line and key.",
     "Columns, in this order (CSV header; the keys in JSON Lines):\n"
     "  time port layout cell1_mV..cell15_mV battery_mV pack_mV current_mA soc_pct\n"
     "  ntc1_C ntc2_C ntc3_C self_discharge_C mosfet_C cycles bq_status system_state\n"
@@ -41,6 +49,10 @@ const SubcommandHelp Help{
     "  PREFIX/BOARD/text       the board's text lines\n"
     "  PREFIX/BOARD/status     online / offline, retained; offline also when keldro-cli\n"
     "                          dies (each board's connection has it as its last will)\n"
+    "and with --limits or --events:\n"
+    "  PREFIX/BOARD/event      one JSON object per event, as in --events FILE\n"
+    "  PREFIX/BOARD/alarm      ok, or a JSON array of the texts of the alarms raised\n"
+    "                          now; retained\n"
     "The user name and password come from KELDRO_MQTT_USER and KELDRO_MQTT_PASSWORD,\n"
     "or from --mqtt-auth FILE (lines user=NAME and password=SECRET), never from the\n"
     "command line. While the broker is away messages wait, up to --mqtt-queue per\n"
@@ -53,6 +65,7 @@ const SubcommandHelp Help{
     "  keldro-cli record ttyUSB0 --format jsonl --count 1 | jq .soc_pct\n"
     "  keldro-cli record rfc2217://rack-pc:7000 --baud 9600 -o chamber.csv\n"
     "  keldro-cli record ttyUSB0 ttyUSB1 --mqtt mqtt://broker.lab/keldro -o night.csv\n"
+    "  keldro-cli record ttyUSB0 -o night.csv --limits pack.toml --events night.events.jsonl\n"
     "  KELDRO_MQTT_USER=rack1 KELDRO_MQTT_PASSWORD=... keldro-cli record ttyUSB0 \\\n"
     "      --mqtt mqtts://broker.lab/lab/rack1 --mqtt-ca lab-ca.crt --ha-discovery\n"};
 
@@ -204,10 +217,11 @@ int runRecord(const QStringList &arguments)
 {
     QCommandLineParser parser;
     const Options options;
+    const JudgeOptions judgeOptions;
     parser.addOptions({options.baud, options.poll, options.output, options.format, options.duration,
-                       options.count, options.text, options.noReconnect, options.mqtt,
-                       options.boardId, options.qos, options.mqttQueue, options.mqttCa,
-                       options.mqttAuth, options.haDiscovery});
+                       options.count, options.text, judgeOptions.limits, judgeOptions.events,
+                       options.noReconnect, options.mqtt, options.boardId, options.qos,
+                       options.mqttQueue, options.mqttCa, options.mqttAuth, options.haDiscovery});
     parser.addPositionalArgument(QStringLiteral("PORT"),
                                  QStringLiteral("ttyUSB0, /dev/ttyUSB0, the path of a device "
                                                 "such as a simulator's pseudo-terminal, or "
@@ -277,6 +291,10 @@ int runRecord(const QStringList &arguments)
     const bool publishing = parser.isSet(options.mqtt);
     if (const auto status = parseMqtt(parser, options, settings, &broker, &boardIds))
         return *status;
+    JudgeSettings judging;
+    if (const auto status = readJudgeOptions(parser, judgeOptions, &judging))
+        return *status;
+    broker.alarms = judging.judging;
 
     for (const PortTarget &target : qAsConst(settings.ports)) {
         if (const QString problem = target.problem(); !problem.isEmpty()) {
@@ -303,14 +321,21 @@ int runRecord(const QStringList &arguments)
     }
     QFile text(parser.value(options.text));
     const bool newTextFile = parser.isSet(options.text) && !text.exists();
+    QFile events(judging.eventsPath);
+    const bool newEventsFile = !judging.eventsPath.isEmpty() && !events.exists();
     // What a run that never started has created goes again.
     auto removeNewFiles = [&] {
         if (newFile)
             rows.remove();
         if (newTextFile)
             text.remove();
+        if (newEventsFile)
+            events.remove();
     };
-    if (parser.isSet(options.text) && !openOutput(text, QIODevice::WriteOnly | QIODevice::Append)) {
+    if ((parser.isSet(options.text) &&
+         !openOutput(text, QIODevice::WriteOnly | QIODevice::Append)) ||
+        (!judging.eventsPath.isEmpty() &&
+         !openOutput(events, QIODevice::WriteOnly | QIODevice::Append))) {
         removeNewFiles();
         return CannotStart;
     }
@@ -320,17 +345,26 @@ int runRecord(const QStringList &arguments)
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
     const QString rowsName = outputPath.isEmpty() ? QStringLiteral("standard output") : outputPath;
+    EventOutput eventOutput(judging.eventsPath.isEmpty() ? nullptr : &events);
     Recorder recorder(settings, keepRows ? &rows : nullptr, rowsName,
                       parser.isSet(options.text) ? &text : nullptr);
+    BoardJudges *judges = nullptr;
+    if (judging.judging) {
+        judges = new BoardJudges(judging.limits, settings.ports, &eventOutput, &recorder);
+        recorder.setJudges(judges);
+    }
     if (publishing) {
         auto *feed = new MqttFeed(broker, settings.ports, boardIds, &recorder);
         if (!feed->start(BrokerAnswerMs)) {
             rows.close();
             text.close();
+            events.close();
             removeNewFiles();
             return CannotStart;
         }
         recorder.setFeed(feed);
+        if (judges)
+            judges->setFeed(feed);
     }
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &recorder,
@@ -340,6 +374,7 @@ int runRecord(const QStringList &arguments)
     if (!recorder.start()) {
         rows.close();
         text.close();
+        events.close();
         removeNewFiles();
         return CannotStart;
     }

@@ -1,5 +1,6 @@
 #include "recorder.h"
 
+#include "boardjudges.h"
 #include "boardlink.h"
 #include "console.h"
 #include "exitstatus.h"
@@ -61,6 +62,8 @@ Recorder::Recorder(const RecordSettings &settings, QFile *rows, const QString &r
         connect(link, &BoardLink::lost, this, [this, link](const QString &reason) {
             if (feed)
                 feed->setPortOpen(link->target().name, false);
+            if (judges)
+                judges->linkLost(link->target().name, reason);
             Console::error(QStringLiteral("%1 lost at %2 (%3)")
                                .arg(link->target().name,
                                     timeText(QDateTime::currentMSecsSinceEpoch()), reason) +
@@ -73,6 +76,8 @@ Recorder::Recorder(const RecordSettings &settings, QFile *rows, const QString &r
         connect(link, &BoardLink::returned, this, [this, link](qint64 gapMs) {
             if (feed)
                 feed->setPortOpen(link->target().name, true);
+            if (judges)
+                judges->linkOpened(link->target().name);
             Console::error(QStringLiteral("%1 back after a gap of %2")
                                .arg(link->target().name, seconds(gapMs)));
         });
@@ -83,10 +88,23 @@ Recorder::Recorder(const RecordSettings &settings, QFile *rows, const QString &r
     statusTimer->setInterval(StatusIntervalMs);
     connect(statusTimer, &QTimer::timeout, this, &Recorder::showStatus);
     durationTimer->setSingleShot(true);
+    // A coarse timer may fire 5 % early: a check of 60 s would judge 57.
+    durationTimer->setTimerType(Qt::PreciseTimer);
     connect(durationTimer, &QTimer::timeout, this, [this] { finish(Done); });
 }
 
 Recorder::~Recorder() = default;
+
+void Recorder::setJudges(BoardJudges *boardJudges)
+{
+    judges = boardJudges;
+    connect(judges, &BoardJudges::outputFailed, this, [this](const QString &message) {
+        if (done)
+            return;
+        Console::error(message);
+        finish(LinkFailed);
+    });
+}
 
 bool Recorder::start()
 {
@@ -98,9 +116,11 @@ bool Recorder::start()
             opened->close();
         return false;
     }
-    if (feed) {
-        for (const BoardLink *link : qAsConst(links))
+    for (const BoardLink *link : qAsConst(links)) {
+        if (feed)
             feed->setPortOpen(link->target().name, true);
+        if (judges)
+            judges->linkOpened(link->target().name);
     }
     // The ports are open: now a named file's earlier contents go. Standard output is
     // left as the shell opened it: ">>" appends, below the header the file has.
@@ -142,6 +162,8 @@ void Recorder::writeRow(const TelemetryRecord &record)
         writer.write(record);
     if (feed)
         feed->publishFrame(record);
+    if (judges)
+        judges->judgeFrame(record);
     ++rowsTaken;
     lastRecord = record;
     if (flushEachRow && !done)
@@ -240,9 +262,10 @@ QString Recorder::summary() const
                      .arg(writer.rowsWritten())
                      .arg(seconds(running.elapsed()), rowsName);
     else
-        lines << QStringLiteral("keldro-cli: %1 frames in %2, published only")
+        lines << QStringLiteral("keldro-cli: %1 frames in %2%3")
                      .arg(rowsTaken)
-                     .arg(seconds(running.elapsed()));
+                     .arg(seconds(running.elapsed()),
+                          feed ? QStringLiteral(", published only") : QString());
     for (const BoardLink *link : qAsConst(links)) {
         const BoardLink::Counts &c = link->counts();
         QString line = QStringLiteral("  %1: %2 frames, %3 rejected, %4 text bytes in %5 lines")
@@ -270,6 +293,9 @@ void Recorder::finish(int status)
     durationTimer->stop();
     for (BoardLink *link : qAsConst(links))
         link->close();
+    // After the frames the ports still held.
+    if (judges)
+        judges->stop();
     if (rows) {
         if (writer.errorString().isEmpty() && !writer.sync())
             status = std::max(status, outputFailure());

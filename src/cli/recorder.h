@@ -8,6 +8,7 @@
 #include <QVector>
 #include <memory>
 
+class BoardJudges;
 class BoardLink;
 class MqttFeed;
 class QFile;
@@ -42,6 +43,9 @@ public:
 
     // Frames, text and each port's state go to the broker as well, before start().
     void setFeed(MqttFeed *mqttFeed) { feed = mqttFeed; }
+    // Every frame taken and each port opened and lost are judged, before start(). An
+    // events file that takes no more ends the run with status 1.
+    void setJudges(BoardJudges *boardJudges);
 
     // Opens every port; on failure says why and returns false, with nothing opened.
     // The run then goes on until finished() is emitted, queued.
@@ -70,6 +74,7 @@ private:
     QVector<BoardLink *> links;
     SerialEnumerator *enumerator = nullptr;
     MqttFeed *feed = nullptr;
+    BoardJudges *judges = nullptr;
     QTimer *flushTimer;
     QTimer *statusTimer;
     QTimer *durationTimer;

@@ -28,3 +28,4 @@ extern const char ExitStatusHelp[];
 int runList(const QStringList &arguments);
 int runRecord(const QStringList &arguments);
 int runSend(const QStringList &arguments);
+int runCheck(const QStringList &arguments);

@@ -37,8 +37,10 @@ BoardSimulator::BoardSimulator(QIODevice *line, const PackSettings &pack,
     sinceLastWrite.start();
 }
 
-void BoardSimulator::start()
+void BoardSimulator::start(std::function<bool()> listeningNow)
 {
+    listening = std::move(listeningNow);
+    startFaultClockOnceListened();
     clock->start();
     if (!settings.onPoll)
         sendTelemetry();
@@ -49,10 +51,19 @@ void BoardSimulator::tick()
     // The pack's time runs by the nominal interval, not the wall clock, so that a
     // seeded run gives the same values however busy the machine is.
     const QByteArray text = model.advance(settings.intervalMs);
+    startFaultClockOnceListened();
     if (!text.isEmpty())
         sendText(text);
     if (!settings.onPoll && model.isSending())
         sendTelemetry();
+}
+
+void BoardSimulator::startFaultClockOnceListened()
+{
+    if (faultClockStarted || (listening && !listening()))
+        return;
+    faultClockStarted = true;
+    model.startFaultClock();
 }
 
 void BoardSimulator::readCommands()

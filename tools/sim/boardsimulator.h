@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QQueue>
+#include <functional>
 
 class QIODevice;
 class QTimer;
@@ -43,7 +44,9 @@ public:
     BoardSimulator(QIODevice *line, const PackSettings &pack, const WireFaultSettings &faults,
                    const SimulatorSettings &settings, QObject *parent = nullptr);
 
-    void start();
+    // listening tells whether the tool has the line open; the pack's faults count their
+    // seconds from the first time it has (at once when it is not given).
+    void start(std::function<bool()> listening = {});
 
 signals:
     // The last byte of a frame, of its pieces or of a text line is on the line.
@@ -59,6 +62,7 @@ private:
     void enqueue(const QVector<LinePiece> &burst, bool isText, int frames);
     void writeNext();
     void finishIfDone();
+    void startFaultClockOnceListened();
 
     struct QueuedPiece
     {
@@ -73,6 +77,8 @@ private:
     WireFaults faults;
     SimulatorSettings settings;
     CommandReader reader;
+    std::function<bool()> listening;
+    bool faultClockStarted = false;
 
     QTimer *clock;
     QTimer *writeTimer;

@@ -30,7 +30,20 @@ const char Description[] =
     "  unknown command 0xNN\n"
     "  bad check word            (the frame is ignored)\n"
     "and \"wake\" when the board wakes after --wake. A board that is off still\n"
-    "reports what it receives but does not act on it.";
+    "reports what it receives but does not act on it.\n"
+    "\n"
+    "--fault drives one value of the pack out of range for a while, so that each of\n"
+    "the tool's alarms can be tripped. Its seconds count from when the tool opens the\n"
+    "pseudo-terminal (on --device from the start); UNTIL is the first second without\n"
+    "the fault. A value carries its unit: mV, mA, % or C.\n"
+    "  cell7=4300mV@10-20      cell 7 at 4300 mV from second 10 until second 20\n"
+    "  current=-65000mA@3      a 65 A discharge from second 3 on\n"
+    "  ntc2=75.5C@12-40        BAT_NTC2 at 75.5 degrees\n"
+    "  soc=3%@30  pack=29000mV@0-5\n"
+    "  ov@5-8                  the OV protection flag raised for 3 seconds\n"
+    "Targets: cell1..cell15, pack, current, soc, ntc1, ntc2, ntc3, self_discharge,\n"
+    "mosfet; flags: oc, sc, ovb, ov, uv, low_temp, high_temp. Cells 10-15, ntc3 and\n"
+    "the flags need layout 2. Not with --replay.";
 
 struct Options
 {
@@ -112,6 +125,12 @@ struct Options
                                              "standard error. The pack and fault options do not "
                                              "apply."),
                               QStringLiteral("FILE")};
+    QCommandLineOption fault{
+        QStringLiteral("fault"),
+        QStringLiteral("Drive a value of the pack out of range for a while, to trip the tool's "
+                       "alarms: TARGET=VALUE@FROM-UNTIL, or FLAG@FROM-UNTIL for a protection "
+                       "flag; -UNTIL left out holds it to the end. Repeatable; see below."),
+        QStringLiteral("FAULT")};
     QCommandLineOption merge{QStringLiteral("merge"),
                              QStringLiteral("Probability per frame (0..1) of two frames sent in "
                                             "one burst."),
@@ -121,7 +140,7 @@ struct Options
     {
         return {device, baud,     layout,  interval,    onPoll,   wake,     count,      seed,
                 model,  cellType, version, systemState, bmsState, bqStatus, protection, date,
-                cycles, soc,      split,   noise,       corrupt,  merge,    replay};
+                cycles, soc,      split,   noise,       corrupt,  merge,    replay,     fault};
     }
 };
 
@@ -242,6 +261,19 @@ int main(int argc, char *argv[])
 
     if (!read.error.isEmpty())
         return fail(read.error);
+    const QStringList faultTexts = parser.values(options.fault);
+    if (!faultTexts.isEmpty() && parser.isSet(options.replay))
+        return fail(QStringLiteral("--fault: a replayed recording plays as it was recorded; "
+                                   "leave out --fault or --replay"));
+    for (const QString &text : faultTexts) {
+        QString error;
+        const std::optional<PackFault> fault = PackFault::parse(text, &error);
+        if (!fault)
+            return fail(QStringLiteral("--fault %1").arg(error));
+        if (const QString problem = fault->problemWith(pack.layout); !problem.isEmpty())
+            return fail(QStringLiteral("--fault \"%1\": %2").arg(text, problem));
+        pack.faults.append(*fault);
+    }
 
     QVector<TelemetryRecord> recording;
     if (parser.isSet(options.replay)) {
@@ -308,6 +340,6 @@ int main(int argc, char *argv[])
     if (pty)
         QObject::connect(&simulator, &BoardSimulator::burstWritten, pty, &PtyDevice::burstEnded);
     QObject::connect(&simulator, &BoardSimulator::finished, &app, &QCoreApplication::exit);
-    simulator.start();
+    simulator.start([pty] { return !pty || pty->hasListener(); });
     return app.exec();
 }

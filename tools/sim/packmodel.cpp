@@ -100,8 +100,16 @@ void PackModel::stepTemperature(double &value, double target, double seconds)
     value += (target - value) * std::min(1.0, seconds / ThermalLagS) + jitter(0.3);
 }
 
+void PackModel::startFaultClock()
+{
+    if (faultClockMs < 0)
+        faultClockMs = 0;
+}
+
 QByteArray PackModel::advance(int ms)
 {
+    if (faultClockMs >= 0 && ms > 0)
+        faultClockMs += ms;
     if (!poweredOn || ms <= 0)
         return {};
     if (bootWaitLeftMs > 0) {
@@ -225,5 +233,9 @@ Telemetry PackModel::telemetry() const
     t.bqStatus = settings.bqStatus;
     t.bmsState = bmsState;
     t.cellType = settings.cellType;
+    if (faultClockMs >= 0)
+        for (const PackFault &fault : settings.faults)
+            if (fault.isActiveAt(faultClockMs))
+                fault.applyTo(&t);
     return t;
 }

@@ -39,6 +39,10 @@ public:
     bool isSending() const { return poweredOn && bootWaitLeftMs <= 0; }
     bool isPoweredOn() const { return poweredOn; }
     void wake();
+    // The faults' seconds count from here: the moment the tool has the port open, so
+    // that a fault at second 10 comes 10 s into what the tool sees, however long it took
+    // to start. Later calls change nothing.
+    void startFaultClock();
 
     Telemetry telemetry() const;
 
@@ -52,6 +56,7 @@ private:
     PackSettings settings;
     QRandomGenerator random;
     bool poweredOn = true;
+    qint64 faultClockMs = -1; // not started
     int bootWaitLeftMs = 0;
 
     double soc;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "packfault.h"
 #include "protocol/telemetry.h"
 
+#include <QVector>
 #include <QtGlobal>
 #include <optional>
 
@@ -26,4 +28,6 @@ struct PackSettings
     // taper to full, as in a charge run on the bench.
     bool charger = false;
     quint32 seed = 1;
+    // Values driven out of range for a while; a later fault on the same value wins.
+    QVector<PackFault> faults;
 };

@@ -63,6 +63,49 @@ std::optional<OutboundMessage> BoardOutbox::status() const
     return m_status;
 }
 
+void BoardOutbox::setState(const OutboundMessage &message)
+{
+    QMutexLocker lock(&m_mutex);
+    for (State &state : m_states)
+        if (state.message.topic == message.topic) {
+            if (state.message.payload != message.payload) {
+                state.message = message;
+                state.changed = true;
+            }
+            return;
+        }
+    m_states.push_back({message, true});
+}
+
+QList<OutboundMessage> BoardOutbox::states() const
+{
+    QMutexLocker lock(&m_mutex);
+    QList<OutboundMessage> all;
+    for (const State &state : m_states)
+        all.append(state.message);
+    return all;
+}
+
+QList<OutboundMessage> BoardOutbox::takeStateChanges()
+{
+    QMutexLocker lock(&m_mutex);
+    QList<OutboundMessage> changes;
+    for (State &state : m_states)
+        if (state.changed) {
+            changes.append(state.message);
+            state.changed = false;
+        }
+    return changes;
+}
+
+void BoardOutbox::markStateChanged(const QByteArray &topic)
+{
+    QMutexLocker lock(&m_mutex);
+    for (State &state : m_states)
+        if (state.message.topic == topic)
+            state.changed = true;
+}
+
 qsizetype BoardOutbox::trim()
 {
     qsizetype gone = 0;

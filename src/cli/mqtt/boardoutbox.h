@@ -36,6 +36,18 @@ public:
     // The status if it changed since the last call.
     std::optional<OutboundMessage> takeStatusChange();
 
+    // Retained messages that stand for the board's state now, kept beside the queue as
+    // the status is: its alarm topic and its discovery configs. Only the newest of each
+    // topic is kept, a change goes out ahead of the queue, and every one goes again on
+    // each new connection. A message equal to the one kept is no change.
+    void setState(const OutboundMessage &message);
+    QList<OutboundMessage> states() const;
+    // The states that changed since the last call; clears the marks.
+    QList<OutboundMessage> takeStateChanges();
+    // A state taken that did not go out: its topic goes with the next changes, with
+    // whatever is newest by then.
+    void markStateChanged(const QByteArray &topic);
+
 private:
     qsizetype trim();
 
@@ -45,4 +57,10 @@ private:
     quint64 m_dropped = 0;
     std::optional<OutboundMessage> m_status;
     bool m_statusChanged = false;
+    struct State
+    {
+        OutboundMessage message;
+        bool changed = true;
+    };
+    std::deque<State> m_states; // few: an alarm and some thirty configs
 };

@@ -1,7 +1,5 @@
 #include "brokersession.h"
 
-#include "cli/mqtt/homeassistantdiscovery.h"
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
@@ -210,12 +208,10 @@ void BrokerSession::sendGreeting()
 {
     // Retained, so send them ahead of the queue: a dashboard sees the board as it is
     // now, also when the broker published the last will while we were away.
-    if (m_settings.homeAssistant) {
-        const QList<OutboundMessage> configs =
-            homeAssistantDiscovery(m_settings.url.prefix.toUtf8(), m_board);
-        for (const OutboundMessage &config : configs)
-            publish(config);
-    }
+    m_outbox->takeStateChanges();
+    const QList<OutboundMessage> states = m_outbox->states();
+    for (const OutboundMessage &state : states)
+        publish(state);
     m_outbox->takeStatusChange();
     if (const std::optional<OutboundMessage> status = m_outbox->status())
         publish(*status);
@@ -245,6 +241,8 @@ void BrokerSession::sendWaiting()
     // not be followed by the frames still queued.
     if (!m_finishing && !publishStatusChange())
         return;
+    if (!publishStateChanges())
+        return;
     const qsizetype room = InFlightWindow - qsizetype(m_inFlight.size());
     if (room <= 0)
         return;
@@ -266,6 +264,19 @@ bool BrokerSession::publishStatusChange()
         return true;
     m_outbox->setStatus(*status);
     return false;
+}
+
+bool BrokerSession::publishStateChanges()
+{
+    const QList<OutboundMessage> changes = m_outbox->takeStateChanges();
+    for (qsizetype i = 0; i < changes.size(); ++i) {
+        if (!publish(changes.at(i))) {
+            for (qsizetype rest = i; rest < changes.size(); ++rest)
+                m_outbox->markStateChanged(changes.at(rest).topic);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool BrokerSession::publish(const OutboundMessage &message)

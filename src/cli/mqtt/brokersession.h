@@ -74,6 +74,7 @@ private:
     void scheduleRetry();
     void sendWaiting();
     bool publishStatusChange();
+    bool publishStateChanges();
     bool publish(const OutboundMessage &message);
     void sendGreeting();
 

@@ -15,5 +15,8 @@ struct BrokerSettings
     // Per board. At 10 frames/s the default is ten minutes of frames.
     qsizetype queueCapacity = 6000;
     bool homeAssistant = false;
+    // The boards' frames are judged: their events and alarm topics are published, and
+    // Home Assistant gets an "any alarm" sensor.
+    bool alarms = false;
     int keepAliveSeconds = 30; // also how long a connection attempt may take
 };

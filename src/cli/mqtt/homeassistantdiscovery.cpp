@@ -1,23 +1,29 @@
 #include "homeassistantdiscovery.h"
 
+#include "protocol/displaytext.h"
+#include "protocol/recordformat.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 namespace {
 
-struct Sensor
+struct Entity
 {
-    const char *id;
-    const char *name;
-    const char *unit;
-    const char *deviceClass;
+    QString id;
+    QString name;
+    QString unit; // empty for a binary sensor
+    QString deviceClass;
+    QString stateTopic; // under the board's topics: "telemetry", "alarm"
     QString valueTemplate;
+    QString payloadOn; // a binary sensor's; the template renders one of the two
+    QString payloadOff;
 };
 
-QString field(const char *key)
+QString field(const QString &key)
 {
-    return QStringLiteral("{{ value_json.%1 }}").arg(QLatin1String(key));
+    return QStringLiteral("{{ value_json.%1 }}").arg(key);
 }
 
 // The cells a layout does not carry are null in the JSON.
@@ -30,9 +36,80 @@ QString overCells(const QString &expression)
         .arg(cells.join(QStringLiteral(", ")), expression);
 }
 
+Entity sensor(const QString &id, const QString &name, const char *unit, const char *deviceClass,
+              const QString &valueTemplate)
+{
+    return {id,
+            name,
+            QString::fromUtf8(unit),
+            QLatin1String(deviceClass),
+            QStringLiteral("telemetry"),
+            valueTemplate,
+            QString(),
+            QString()};
+}
+
+// Device class "problem": on means trouble.
+Entity problem(const QString &id, const QString &name, const char *stateTopic,
+               const QString &valueTemplate, const char *on, const char *off)
+{
+    return {id,
+            name,
+            QString(),
+            QStringLiteral("problem"),
+            QLatin1String(stateTopic),
+            valueTemplate,
+            QLatin1String(on),
+            QLatin1String(off)};
+}
+
+QList<Entity> entities(int cellCount, bool withAlarm)
+{
+    QList<Entity> list{
+        sensor(QStringLiteral("soc"), QStringLiteral("State of charge"), "%", "battery",
+               field(QStringLiteral("soc_pct"))),
+        sensor(QStringLiteral("pack_voltage"), QStringLiteral("Pack voltage"), "mV", "voltage",
+               field(QStringLiteral("pack_mV"))),
+        sensor(QStringLiteral("current"), QStringLiteral("Current"), "mA", "current",
+               field(QStringLiteral("current_mA"))),
+        sensor(QStringLiteral("cell_min"), QStringLiteral("Lowest cell"), "mV", "voltage",
+               overCells(QStringLiteral("c | min"))),
+        sensor(QStringLiteral("cell_max"), QStringLiteral("Highest cell"), "mV", "voltage",
+               overCells(QStringLiteral("c | max"))),
+        sensor(QStringLiteral("cell_spread"), QStringLiteral("Cell spread"), "mV", "voltage",
+               overCells(QStringLiteral("(c | max) - (c | min)"))),
+    };
+    const char *const temperatureIds[TemperatureSensorCount] = {"ntc1", "ntc2", "ntc3",
+                                                                "self_discharge", "mosfet"};
+    const char *const temperatureNames[TemperatureSensorCount] = {
+        "BAT_NTC1", "BAT_NTC2", "BAT_NTC3", "SELF-DSG temperature", "MOSFET temperature"};
+    for (int i = 0; i < TemperatureSensorCount; ++i)
+        list.append(sensor(
+            QLatin1String(temperatureIds[i]), QLatin1String(temperatureNames[i]), "°C",
+            "temperature",
+            field(QLatin1String(RecordColumns::Names[RecordColumns::FirstTemperature + i]))));
+    for (int cell = 1; cell <= cellCount; ++cell)
+        list.append(sensor(QStringLiteral("cell%1").arg(cell), QStringLiteral("Cell %1").arg(cell),
+                           "mV", "voltage", field(QStringLiteral("cell%1_mV").arg(cell))));
+    // A flag is 0 or 1, and null in a layout 1 frame, which the template renders as
+    // "None": Home Assistant's "unknown".
+    for (int bit = 0; bit < ProtectionFlagCount; ++bit) {
+        const QString key =
+            QLatin1String(RecordColumns::Names[RecordColumns::FirstProtectionFlag + bit]);
+        list.append(problem(key,
+                            DisplayText::protectionFlagName(bit) + QStringLiteral(" protection"),
+                            "telemetry", field(key), "1", "0"));
+    }
+    if (withAlarm)
+        list.append(problem(QStringLiteral("alarm"), QStringLiteral("Alarm"), "alarm",
+                            QStringLiteral("{{ 'OFF' if value == 'ok' else 'ON' }}"), "ON", "OFF"));
+    return list;
+}
+
 } // namespace
 
-QList<OutboundMessage> homeAssistantDiscovery(const QByteArray &prefix, const QByteArray &board)
+QList<OutboundMessage> homeAssistantDiscovery(const QByteArray &prefix, const QByteArray &board,
+                                              int cellCount, bool withAlarm)
 {
     const QString base = QString::fromUtf8(prefix + '/' + board);
     // Discovery node ids allow letters, digits, _ and - only.
@@ -42,31 +119,16 @@ QList<OutboundMessage> homeAssistantDiscovery(const QByteArray &prefix, const QB
             c = '_';
     }
     const QString device = QString::fromLatin1(node);
-    const Sensor sensors[] = {
-        {"soc", "State of charge", "%", "battery", field("soc_pct")},
-        {"pack_voltage", "Pack voltage", "mV", "voltage", field("pack_mV")},
-        {"current", "Current", "mA", "current", field("current_mA")},
-        {"cell_min", "Lowest cell", "mV", "voltage", overCells(QStringLiteral("c | min"))},
-        {"cell_max", "Highest cell", "mV", "voltage", overCells(QStringLiteral("c | max"))},
-        {"cell_spread", "Cell spread", "mV", "voltage",
-         overCells(QStringLiteral("(c | max) - (c | min)"))},
-        {"ntc1", "BAT_NTC1", "°C", "temperature", field("ntc1_C")},
-        {"ntc2", "BAT_NTC2", "°C", "temperature", field("ntc2_C")},
-        {"ntc3", "BAT_NTC3", "°C", "temperature", field("ntc3_C")},
-        {"self_discharge", "SELF-DSG temperature", "°C", "temperature", field("self_discharge_C")},
-        {"mosfet", "MOSFET temperature", "°C", "temperature", field("mosfet_C")},
-    };
     QList<OutboundMessage> messages;
-    for (const Sensor &sensor : sensors) {
-        const QString id = QString::fromLatin1(sensor.id);
-        const QJsonObject config{
-            {QStringLiteral("name"), QString::fromUtf8(sensor.name)},
-            {QStringLiteral("unique_id"), device + QLatin1Char('_') + id},
-            {QStringLiteral("state_topic"), base + QStringLiteral("/telemetry")},
-            {QStringLiteral("value_template"), sensor.valueTemplate},
-            {QStringLiteral("unit_of_measurement"), QString::fromUtf8(sensor.unit)},
-            {QStringLiteral("device_class"), QString::fromLatin1(sensor.deviceClass)},
-            {QStringLiteral("state_class"), QStringLiteral("measurement")},
+    const QList<Entity> list = entities(cellCount, withAlarm);
+    for (const Entity &entity : list) {
+        const bool binary = entity.unit.isEmpty();
+        QJsonObject config{
+            {QStringLiteral("name"), entity.name},
+            {QStringLiteral("unique_id"), device + QLatin1Char('_') + entity.id},
+            {QStringLiteral("state_topic"), base + QLatin1Char('/') + entity.stateTopic},
+            {QStringLiteral("value_template"), entity.valueTemplate},
+            {QStringLiteral("device_class"), entity.deviceClass},
             {QStringLiteral("availability_topic"), base + QStringLiteral("/status")},
             {QStringLiteral("device"),
              QJsonObject{
@@ -74,9 +136,17 @@ QList<OutboundMessage> homeAssistantDiscovery(const QByteArray &prefix, const QB
                  {QStringLiteral("name"), QStringLiteral("BMS %1").arg(QString::fromUtf8(board))},
                  {QStringLiteral("model"), QStringLiteral("keldro")}}},
         };
+        if (binary) {
+            config.insert(QStringLiteral("payload_on"), entity.payloadOn);
+            config.insert(QStringLiteral("payload_off"), entity.payloadOff);
+        } else {
+            config.insert(QStringLiteral("unit_of_measurement"), entity.unit);
+            config.insert(QStringLiteral("state_class"), QStringLiteral("measurement"));
+        }
         OutboundMessage message;
         message.kind = OutboundMessage::Kind::Discovery;
-        message.topic = "homeassistant/sensor/" + node + '/' + sensor.id + "/config";
+        message.topic = (binary ? "homeassistant/binary_sensor/" : "homeassistant/sensor/") + node +
+                        '/' + entity.id.toLatin1() + "/config";
         message.payload = QJsonDocument(config).toJson(QJsonDocument::Compact);
         messages.append(message);
     }

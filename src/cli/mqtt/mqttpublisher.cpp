@@ -2,6 +2,7 @@
 
 #include "cli/mqtt/boardoutbox.h"
 #include "cli/mqtt/brokersession.h"
+#include "cli/mqtt/homeassistantdiscovery.h"
 #include "cli/mqtt/outboundmessage.h"
 
 #include <QThread>
@@ -73,6 +74,8 @@ MqttPublisher::Board &MqttPublisher::board(const QString &name)
     connect(session, &BrokerSession::messagesDropped, this,
             [this, name](quint64 total) { emit messagesDropped(name, total); });
     connect(session, &BrokerSession::finished, this, &MqttPublisher::sessionFinished);
+    if (m_settings.homeAssistant)
+        setDiscovery(added);
     session->moveToThread(m_thread);
     QObject *parent = m_sessions;
     QMetaObject::invokeMethod(
@@ -137,6 +140,42 @@ void MqttPublisher::setStatus(const QString &name, bool online)
     status.payload = online ? QByteArrayLiteral("online") : QByteArrayLiteral("offline");
     target.outbox->setStatus(status);
     wake();
+}
+
+void MqttPublisher::publishEvent(const QString &board, const QByteArray &json)
+{
+    enqueue(board, {OutboundMessage::Kind::Event, QByteArrayLiteral("/event"), json});
+}
+
+void MqttPublisher::setAlarm(const QString &name, const QByteArray &payload)
+{
+    const Board &target = board(name);
+    OutboundMessage alarm;
+    alarm.kind = OutboundMessage::Kind::Alarm;
+    alarm.topic = m_settings.url.prefix.toUtf8() + '/' + target.level + "/alarm";
+    alarm.payload = payload;
+    target.outbox->setState(alarm);
+    wake();
+}
+
+void MqttPublisher::setCellCount(const QString &name, int cells)
+{
+    Board &target = board(name);
+    if (cells <= target.cells)
+        return;
+    target.cells = cells;
+    if (!m_settings.homeAssistant)
+        return;
+    setDiscovery(target);
+    wake();
+}
+
+void MqttPublisher::setDiscovery(const Board &target)
+{
+    const QList<OutboundMessage> configs = homeAssistantDiscovery(
+        m_settings.url.prefix.toUtf8(), target.level, target.cells, m_settings.alarms);
+    for (const OutboundMessage &config : configs)
+        target.outbox->setState(config);
 }
 
 quint64 MqttPublisher::dropped(const QString &board) const

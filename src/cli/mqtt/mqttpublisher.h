@@ -17,8 +17,11 @@ struct OutboundMessage;
 // Publishes boards' data to an MQTT broker, under <prefix>/<board>/:
 //   telemetry  what publishTelemetry is given, one message per frame
 //   text       the board's text lines
+//   event      what publishEvent is given, one message per event of the judge
+//   alarm      what setAlarm is given, retained: the alarms raised now
 //   status     "online" / "offline", retained; "offline" is also each board's last
 //              will, so that a recorder that dies leaves its boards offline
+// and with Home Assistant discovery the board's configs under homeassistant/, retained.
 // Payloads come ready-made; this class only moves them. Nothing here waits for the
 // broker: each board's messages wait in a bounded queue of their own while the broker
 // is away (the oldest go first, counted) and leave in order when it returns.
@@ -42,6 +45,12 @@ public:
     void publishTelemetry(const QString &board, const QByteArray &json);
     void publishText(const QString &board, const QString &line);
     void setStatus(const QString &board, bool online);
+    void publishEvent(const QString &board, const QByteArray &json);
+    // Retained, sent ahead of what waits: "ok", or a JSON array of the alarms' texts.
+    void setAlarm(const QString &board, const QByteArray &payload);
+    // How many cells the board's frames carry, for a discovery config per cell. A count
+    // only grows: a layout 1 frame between layout 2 ones takes no cell away.
+    void setCellCount(const QString &board, int cells);
 
     quint64 dropped(const QString &board) const;
     quint64 droppedTotal() const;
@@ -66,10 +75,12 @@ private:
         QByteArray level;
         std::shared_ptr<BoardOutbox> outbox;
         BrokerSession *session = nullptr;
+        int cells = 0;
     };
 
     Board &board(const QString &name);
     void enqueue(const QString &name, OutboundMessage message);
+    void setDiscovery(const Board &target);
     void wake();
     void sessionFinished(quint64 undelivered);
 
