@@ -225,13 +225,12 @@ int runCheck(const QStringList &arguments)
         if (ports.isEmpty())
             return usageError(Help, QStringLiteral("name at least one port, or --recording "
                                                    "FILE"));
-        for (const QString &argument : ports) {
-            const PortTarget target = PortTarget::fromArgument(argument);
-            for (const PortTarget &earlier : qAsConst(settings.ports))
-                if (earlier.path == target.path)
-                    return usageError(Help, QStringLiteral("%1 is named twice").arg(argument));
-            settings.ports.append(target);
-        }
+        QString portError;
+        const std::optional<QVector<PortTarget>> targets =
+            PortTarget::fromArguments(ports, &portError);
+        if (!targets)
+            return usageError(Help, portError);
+        settings.ports = *targets;
         if (parser.isSet(options.duration) == parser.isSet(options.count))
             return usageError(Help, QStringLiteral("say how long to judge: --duration SECONDS "
                                                    "or --count N"));

@@ -26,6 +26,25 @@ std::optional<PortTarget> PortTarget::fromArgument(const QString &argument, QStr
     return PortTarget{argument, devicePath(argument)};
 }
 
+std::optional<QVector<PortTarget>> PortTarget::fromArguments(const QStringList &arguments,
+                                                             QString *error)
+{
+    QVector<PortTarget> targets;
+    for (const QString &argument : arguments) {
+        const std::optional<PortTarget> target = fromArgument(argument, error);
+        if (!target)
+            return std::nullopt;
+        for (const PortTarget &earlier : qAsConst(targets)) {
+            if (earlier.path == target->path) {
+                *error = QStringLiteral("%1 is named twice").arg(argument);
+                return std::nullopt;
+            }
+        }
+        targets.append(*target);
+    }
+    return targets;
+}
+
 bool PortTarget::isRemote() const
 {
     return PortUrl::isUrl(path);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <QVector>
 #include <optional>
 
 class SerialPort;
@@ -16,6 +18,10 @@ struct PortTarget
     // Nothing, with *error saying why, for a URL that is no port URL: keldro-cli's
     // usage error.
     static std::optional<PortTarget> fromArgument(const QString &argument, QString *error);
+    // Every port a command names, in order; nothing, with *error, for a URL that is no
+    // port URL or a port named twice.
+    static std::optional<QVector<PortTarget>> fromArguments(const QStringList &arguments,
+                                                            QString *error);
 
     bool isRemote() const;
     // What keeps the port from being opened, found without opening it: no such

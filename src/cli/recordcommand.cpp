@@ -235,16 +235,11 @@ int runRecord(const QStringList &arguments)
     const QStringList ports = parser.positionalArguments();
     if (ports.isEmpty())
         return usageError(Help, QStringLiteral("name at least one port"));
-    for (const QString &argument : ports) {
-        QString error;
-        const std::optional<PortTarget> target = PortTarget::fromArgument(argument, &error);
-        if (!target)
-            return usageError(Help, error);
-        for (const PortTarget &earlier : qAsConst(settings.ports))
-            if (earlier.path == target->path)
-                return usageError(Help, QStringLiteral("%1 is named twice").arg(argument));
-        settings.ports.append(*target);
-    }
+    QString portError;
+    const std::optional<QVector<PortTarget>> targets = PortTarget::fromArguments(ports, &portError);
+    if (!targets)
+        return usageError(Help, portError);
+    settings.ports = *targets;
 
     bool ok = false;
     settings.baudRate = parser.value(options.baud).toInt(&ok);
