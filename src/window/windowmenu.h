@@ -35,8 +35,10 @@ public:
 
     // Starts recording to path; a message box tells why when it cannot.
     bool startRecording(const QString &path);
-    // Shows a recording in a trends window of its own; a message box tells why
-    // when it cannot be read.
+    // Shows a recording in a trends window of its own, which reads it on a worker
+    // thread. False, with a message box that tells why, when the file cannot be
+    // opened; a message box also tells why when it turns out not to be readable, and
+    // that window closes again, as it does when the reading is cancelled.
     bool openRecording(const QString &path);
 
     // Options for every file dialog of the menu (tests ask for Qt's own dialog,
