@@ -218,8 +218,10 @@ int benchOpen(int runs, const QString &folder)
             if (!QFileInfo::exists(path)) {
                 std::fprintf(stderr, "bench_trends: writing %s\n", qPrintable(path));
                 SimulatedPack pack(false, frames, recording.intervalMs);
-                if (!writeRecording(path + QStringLiteral(".part"), pack, frames) ||
-                    !QFile::rename(path + QStringLiteral(".part"), path)) {
+                // Written under a name of its own until complete; the suffix tells the format.
+                const QString part = QDir(folder).filePath(QLatin1String("part-") +
+                                                           QFileInfo(path).fileName());
+                if (!writeRecording(part, pack, frames) || !QFile::rename(part, path)) {
                     std::fprintf(stderr, "bench_trends: cannot write %s\n", qPrintable(path));
                     return 1;
                 }

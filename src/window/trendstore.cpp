@@ -24,9 +24,12 @@ TrendStore::Summary summaryOf(const TrendStore::Frame &frame)
     s.frames = 1;
     s.currentMin = s.currentMax = frame.currentMa;
     s.stateOfChargeMin = s.stateOfChargeMax = frame.stateOfCharge;
-    s.cellMin.fill(std::numeric_limits<quint16>::max());
-    for (int cell = 0; cell < frame.cellCount; ++cell)
-        s.cellMin[size_t(cell)] = s.cellMax[size_t(cell)] = frame.cellMv[size_t(cell)];
+    for (size_t cell = 0; cell < size_t(TrendStore::MaxCells); ++cell) {
+        const bool carried = cell < frame.cellCount;
+        s.cellMin[cell] = carried ? frame.cellMv[cell] : std::numeric_limits<quint16>::max();
+        s.cellMax[cell] = carried ? frame.cellMv[cell] : 0;
+    }
+    s.cellMin[TrendStore::MaxCells] = std::numeric_limits<quint16>::max();
     s.temperatureMin = s.temperatureMax = frame.temperature;
     if (!frame.hasNtc3) {
         s.temperatureMin[2] = std::numeric_limits<qint16>::max();
@@ -35,23 +38,23 @@ TrendStore::Summary summaryOf(const TrendStore::Frame &frame)
     return s;
 }
 
-void merge(TrendStore::Summary &s, const TrendStore::Frame &frame)
+// Takes in a later stretch's extremes: over every cell and temperature alike, as a
+// series the other did not carry has its lowest above its highest.
+void merge(TrendStore::Summary &s, const TrendStore::Summary &later)
 {
-    s.spanMs = quint32(frame.timeMs - s.firstMs);
-    ++s.frames;
-    s.currentMin = std::min(s.currentMin, frame.currentMa);
-    s.currentMax = std::max(s.currentMax, frame.currentMa);
-    s.stateOfChargeMin = std::min(s.stateOfChargeMin, frame.stateOfCharge);
-    s.stateOfChargeMax = std::max(s.stateOfChargeMax, frame.stateOfCharge);
-    for (size_t cell = 0; cell < size_t(frame.cellCount); ++cell) {
-        s.cellMin[cell] = std::min(s.cellMin[cell], frame.cellMv[cell]);
-        s.cellMax[cell] = std::max(s.cellMax[cell], frame.cellMv[cell]);
+    s.spanMs = quint32(later.lastMs() - s.firstMs);
+    s.frames += later.frames;
+    s.currentMin = std::min(s.currentMin, later.currentMin);
+    s.currentMax = std::max(s.currentMax, later.currentMax);
+    s.stateOfChargeMin = std::min(s.stateOfChargeMin, later.stateOfChargeMin);
+    s.stateOfChargeMax = std::max(s.stateOfChargeMax, later.stateOfChargeMax);
+    for (size_t cell = 0; cell < s.cellMin.size(); ++cell) {
+        s.cellMin[cell] = std::min(s.cellMin[cell], later.cellMin[cell]);
+        s.cellMax[cell] = std::max(s.cellMax[cell], later.cellMax[cell]);
     }
     for (size_t i = 0; i < size_t(TrendStore::TemperatureCount); ++i) {
-        if (i == 2 && !frame.hasNtc3)
-            continue;
-        s.temperatureMin[i] = std::min(s.temperatureMin[i], frame.temperature[i]);
-        s.temperatureMax[i] = std::max(s.temperatureMax[i], frame.temperature[i]);
+        s.temperatureMin[i] = std::min(s.temperatureMin[i], later.temperatureMin[i]);
+        s.temperatureMax[i] = std::max(s.temperatureMax[i], later.temperatureMax[i]);
     }
 }
 
@@ -116,6 +119,7 @@ TrendStore::TrendStore() : TrendStore(Limits()) {}
 TrendStore::TrendStore(const Limits &limits) : limits(limits)
 {
     keptSince.fill(std::numeric_limits<qint64>::min());
+    openUntil.fill(std::numeric_limits<qint64>::min());
 }
 
 qint64 TrendStore::intervalMs(int level)
@@ -139,7 +143,8 @@ void TrendStore::add(qint64 timeMs, const Telemetry &telemetry)
     frame.timeMs = std::max(timeMs, newest);
     frame.currentMa = telemetry.currentMilliamps;
     frame.cellCount = quint8(std::clamp(telemetry.cellCount, 0, MaxCells));
-    std::copy_n(telemetry.cellMillivolts.begin(), frame.cellCount, frame.cellMv.begin());
+    // The cells a layout does not carry are zero in every frame.
+    frame.cellMv = telemetry.cellMillivolts;
     frame.temperature = {telemetry.ntc1, telemetry.ntc2, telemetry.ntc3, telemetry.selfDischargeNtc,
                          telemetry.mosfetNtc};
     frame.hasNtc3 = telemetry.hasExtendedFields();
@@ -158,16 +163,17 @@ void TrendStore::add(qint64 timeMs, const Telemetry &telemetry)
         frameLevel.push_back(frame);
         trim(0);
     }
+    const Summary alone = summaryOf(frame);
     for (int level = 1; level < LevelCount; ++level) {
         if (frame.timeMs < keptSince[size_t(level)])
             continue;
         std::deque<Summary> &entries = summaryLevels[size_t(level - 1)];
-        if (!entries.empty() && bucketStart(entries.back().firstMs, IntervalMs[level]) ==
-                                    bucketStart(frame.timeMs, IntervalMs[level])) {
-            merge(entries.back(), frame);
+        if (frame.timeMs < openUntil[size_t(level)] && !entries.empty()) {
+            merge(entries.back(), alone);
             continue;
         }
-        entries.push_back(summaryOf(frame));
+        entries.push_back(alone);
+        openUntil[size_t(level)] = bucketStart(frame.timeMs, IntervalMs[level]) + IntervalMs[level];
         trim(level);
     }
 }
