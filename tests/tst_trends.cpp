@@ -58,6 +58,40 @@ bool writeRecording(const QString &path, const QVector<TelemetryRecord> &records
     return writer.flush();
 }
 
+// Every level entry by entry, every series of every frame and interval.
+void compareStores(const TrendStore &got, const TrendStore &expected)
+{
+    QCOMPARE(got.framesAdded(), expected.framesAdded());
+    QCOMPARE(got.newestMs(), expected.newestMs());
+    for (int level = 0; level < TrendStore::LevelCount; ++level) {
+        QCOMPARE(got.keptSinceMs(level), expected.keptSinceMs(level));
+        QCOMPARE(got.size(level), expected.size(level));
+    }
+    for (size_t i = 0; i < got.frames().size(); ++i) {
+        const TrendStore::Frame &a = got.frames()[i], &b = expected.frames()[i];
+        QCOMPARE(a.timeMs, b.timeMs);
+        for (int series = 0; series < TrendStore::SeriesCount; ++series) {
+            QCOMPARE(a.carries(series), b.carries(series));
+            if (a.carries(series))
+                QCOMPARE(a.value(series), b.value(series));
+        }
+    }
+    for (int level = 1; level < TrendStore::LevelCount; ++level)
+        for (size_t i = 0; i < got.summaries(level).size(); ++i) {
+            const TrendStore::Summary &a = got.summaries(level)[i];
+            const TrendStore::Summary &b = expected.summaries(level)[i];
+            QCOMPARE(a.firstMs, b.firstMs);
+            QCOMPARE(a.lastMs(), b.lastMs());
+            QCOMPARE(a.frames, b.frames);
+            for (int series = 0; series < TrendStore::SeriesCount; ++series) {
+                QCOMPARE(a.carries(series), b.carries(series));
+                if (a.carries(series))
+                    QCOMPARE(qMakePair(a.minimum(series), a.maximum(series)),
+                             qMakePair(b.minimum(series), b.maximum(series)));
+            }
+        }
+}
+
 int bytesInPipe(QFile &pipe)
 {
     int bytes = -1;
@@ -302,19 +336,23 @@ void TstTrends::openRecording_sameAsLive_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("frame");
-    QTest::newRow("CSV, type 2") << QStringLiteral("run.csv") << WorkedExamples::type2Frame;
-    QTest::newRow("JSON Lines, type 2")
-        << QStringLiteral("run.jsonl") << WorkedExamples::type2Frame;
-    QTest::newRow("CSV, type 1") << QStringLiteral("run.csv") << WorkedExamples::type1Frame;
-    QTest::newRow("JSON Lines, type 1")
-        << QStringLiteral("run.jsonl") << WorkedExamples::type1Frame;
+    QTest::addColumn<int>("count");
+    const QByteArray type1 = WorkedExamples::type1Frame, type2 = WorkedExamples::type2Frame;
+    QTest::newRow("CSV, type 2") << QStringLiteral("run.csv") << type2 << 120;
+    QTest::newRow("JSON Lines, type 2") << QStringLiteral("run.jsonl") << type2 << 120;
+    QTest::newRow("CSV, type 1") << QStringLiteral("run.csv") << type1 << 120;
+    QTest::newRow("JSON Lines, type 1") << QStringLiteral("run.jsonl") << type1 << 120;
+    // Over 4 MB: read in two halves at once.
+    QTest::newRow("CSV, long") << QStringLiteral("long.csv") << type2 << 30000;
+    QTest::newRow("JSON Lines, long") << QStringLiteral("long.jsonl") << type1 << 30000;
 }
 
 void TstTrends::openRecording_sameAsLive()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, frame);
-    const QVector<TelemetryRecord> records = frames(frame, 120, 100);
+    QFETCH(int, count);
+    const QVector<TelemetryRecord> records = frames(frame, count, 100);
     QTemporaryDir dir;
     const QString path = dir.filePath(name);
     QVERIFY(writeRecording(path, records));
@@ -328,19 +366,9 @@ void TstTrends::openRecording_sameAsLive()
     QVERIFY2(opened.openRecording(path, &error), qPrintable(error));
     QVERIFY(done.wait(10000));
 
-    // Every frame at full resolution, every series as the live window has it.
-    const std::deque<TrendStore::Frame> &expected = live.store().frames();
-    const std::deque<TrendStore::Frame> &got = opened.store().frames();
-    QCOMPARE(got.size(), size_t(records.size()));
-    QCOMPARE(got.size(), expected.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-        QCOMPARE(got[i].timeMs, expected[i].timeMs);
-        for (int series = 0; series < TrendStore::SeriesCount; ++series) {
-            QCOMPARE(got[i].carries(series), expected[i].carries(series));
-            if (got[i].carries(series))
-                QCOMPARE(got[i].value(series), expected[i].value(series));
-        }
-    }
+    // Every frame at full resolution and every summary as the live window has them.
+    compareStores(opened.store(), live.store());
+    QCOMPARE(opened.store().frames().size(), size_t(count));
     QCOMPARE(opened.windowTitle(), QStringLiteral("keldro trends — ") + name);
     QCOMPARE(timeRange(opened), QCPRange(keyOf(records.first()), keyOf(records.last())));
 }
@@ -430,7 +458,8 @@ void TstTrends::store_summariesHoldEachIntervalsExtremes()
     TrendStore store(limits);
     TrendStore::Limits everything;
     everything.entries.fill(0);
-    TrendStore all(everything); // its frames are the brute force's input
+    TrendStore all(everything);                // its frames are the brute force's input
+    TrendStore earlier(limits), later(limits); // the same frames in two halves
 
     QRandomGenerator random(17);
     const Telemetry type2 = judgeChunk(WorkedExamples::type2Frame).telemetry;
@@ -453,7 +482,12 @@ void TstTrends::store_summariesHoldEachIntervalsExtremes()
             *tenths = qint16(random.bounded(-400, 900));
         store.add(ms, t);
         all.add(ms, t);
+        (i < count / 2 ? earlier : later).add(ms, t);
     }
+    QVERIFY(earlier.append(std::move(later)));
+    compareStores(earlier, store);
+    if (QTest::currentTestFailed())
+        return;
     const std::deque<TrendStore::Frame> &frames = all.frames();
     const auto firstAt = [&frames](qint64 t) {
         return std::partition_point(frames.begin(), frames.end(),

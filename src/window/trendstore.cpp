@@ -178,6 +178,46 @@ void TrendStore::add(qint64 timeMs, const Telemetry &telemetry)
     }
 }
 
+bool TrendStore::append(TrendStore &&later)
+{
+    if (later.isEmpty())
+        return true;
+    if (!isEmpty() && later.first < newest)
+        return false;
+    for (int level = 0; level < LevelCount; ++level) {
+        // Where the later frames alone filled a level, what it holds here is older
+        // still and gives way.
+        if (later.keptSince[size_t(level)] > keptSince[size_t(level)])
+            dropBefore(level, later.keptSince[size_t(level)]);
+        // Moved entry by entry, so that the later store's memory goes as this one's
+        // grows.
+        if (level == 0) {
+            for (; !later.frameLevel.empty(); later.frameLevel.pop_front())
+                frameLevel.push_back(later.frameLevel.front());
+        } else {
+            std::deque<Summary> &ours = summaryLevels[size_t(level - 1)];
+            std::deque<Summary> &theirs = later.summaryLevels[size_t(level - 1)];
+            if (!ours.empty() && !theirs.empty() &&
+                bucketStart(ours.back().firstMs, IntervalMs[level]) ==
+                    bucketStart(theirs.front().firstMs, IntervalMs[level])) {
+                merge(ours.back(), theirs.front());
+                theirs.pop_front();
+            }
+            for (; !theirs.empty(); theirs.pop_front())
+                ours.push_back(theirs.front());
+        }
+        trim(level);
+    }
+    if (isEmpty())
+        first = later.first;
+    added += later.added;
+    newest = later.newest;
+    cells = std::max(cells, later.cells);
+    ntc3 = ntc3 || later.ntc3;
+    openUntil = later.openUntil;
+    return true;
+}
+
 // A level past its limit gives up its oldest entries up to the end of the coarser
 // level's interval that holds the last one it must give up, and the finer levels
 // give up the same time, so that each level covers from its start to the newest frame.

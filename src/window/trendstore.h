@@ -102,6 +102,11 @@ public:
     // the newest one's time: the levels hold their entries in time order.
     void add(qint64 timeMs, const Telemetry &telemetry);
 
+    // Takes in what a store of the frames that followed this one's holds, as if they
+    // had been added here: a recording read in parts. False, with nothing changed,
+    // when the later frames start before this one's newest.
+    bool append(TrendStore &&later);
+
     bool isEmpty() const { return added == 0; }
     qint64 framesAdded() const { return added; }
     qint64 firstMs() const { return first; }
