@@ -7,6 +7,7 @@
 #include "protocol/recordwriter.h"
 #include "protocol/telemetryframe.h"
 #include "window/trendsplot.h"
+#include "window/trendsreadout.h"
 #include "window/trendswindow.h"
 #include "workedexamples.h"
 
@@ -152,6 +153,7 @@ private slots:
     void addRecord_fillsTheLayoutsGraphs_data();
     void addRecord_fillsTheLayoutsGraphs();
     void readout_newestFrameOrTheTimeUnderTheMouse();
+    void readout_whereOnlySummariesAreKept_givesTheirRange();
     void legendClick_hidesAndShowsTheCell();
     void spans_showTheLastMinutesOrAll_data();
     void spans_showTheLastMinutesOrAll();
@@ -245,6 +247,29 @@ void TstTrends::readout_newestFrameOrTheTimeUnderTheMouse()
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(w.plot(), &leave);
     QVERIFY(readout(w).endsWith(QStringLiteral("spread: 51 mV")));
+}
+
+void TstTrends::readout_whereOnlySummariesAreKept_givesTheirRange()
+{
+    TrendStore::Limits limits;
+    limits.entries = {600, 600, 600, 600, 600, 600, 0};
+    TrendStore store(limits);
+    Telemetry t = judgeChunk(WorkedExamples::type2Frame).telemetry;
+    const qint64 minute = StartMs / 60000 * 60000 + 60000;
+    for (qint64 ms = minute; ms < minute + 3 * 3600 * 1000; ms += 100) {
+        t.cellMillivolts[4] = ms == minute + 12300 ? 3900 : 3604;
+        store.add(ms, t);
+    }
+    TrendsReadout readout;
+    const double cursor = readout.showAt(store, (minute + 30000) / 1000.0, 0);
+    QCOMPARE(cursor, (minute + 29950) / 1000.0); // the middle of the minute's frames
+    const auto hhmm = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm"));
+    };
+    QCOMPARE(readout.text(),
+             QStringLiteral("%1–%2   lowest: cell 1, 3600 mV   highest: cell 5, 3900 mV   over "
+                            "600 frames (only their extremes are kept)")
+                 .arg(hhmm(minute), hhmm(minute + 60000)));
 }
 
 void TstTrends::legendClick_hidesAndShowsTheCell()

@@ -237,8 +237,7 @@ RecordingLoader::Result RecordingLoader::read(const QString &path, const TrendSt
         return result;
     }
     if (part.lastLineCutShort)
-        result.notice = tr("The last line is cut short: %n frame(s) read.", nullptr,
-                           int(std::min<qint64>(part.frames, std::numeric_limits<int>::max())));
+        result.notice = tr("The last line is cut short: %1 frames read.").arg(part.frames);
     result.store = std::move(part.store);
     return result;
 }

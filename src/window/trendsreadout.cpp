@@ -99,13 +99,16 @@ double TrendsReadout::showAt(const TrendStore &store, double key, int level)
                             .section(QLatin1Char(' '), -1));
     // Only each interval's extremes are kept this far back: no single frame, so no
     // spread either.
-    setText(tr("%1   lowest: cell %2, %3 mV   highest: cell %4, %5 mV   over %n frame(s) "
-               "(only their extremes are kept)",
-               nullptr, int(summary->frames))
+    const QString frames =
+        summary->frames == 1
+            ? tr("over 1 frame (only its extremes are kept)")
+            : tr("over %1 frames (only their extremes are kept)").arg(summary->frames);
+    setText(tr("%1   lowest: cell %2, %3 mV   highest: cell %4, %5 mV   %6")
                 .arg(span)
                 .arg(lowestCell + 1)
                 .arg(millivolts(lowest))
                 .arg(highestCell + 1)
-                .arg(millivolts(highest)));
+                .arg(millivolts(highest))
+                .arg(frames));
     return double(summary->middleMs()) / 1000.0;
 }
