@@ -10,7 +10,8 @@
 class QThread;
 
 // Reads a recording (CSV or JSON Lines) into a TrendStore on a thread of its own,
-// so that the window goes on drawing live frames meanwhile. One reading at a time;
+// so that the window goes on drawing live frames meanwhile; a large one in two
+// halves at once, the later half on a second thread. One reading at a time;
 // finished() tells that takeResult() holds what it gave.
 class RecordingLoader : public QObject
 {

@@ -206,8 +206,11 @@ bool TrendsWindow::openRecording(const QString &path, QString *error)
             *error = tr("Cannot open %1: %2").arg(path, file.errorString());
         return false;
     }
-    if (loader->isRunning())
+    if (loader->isRunning()) {
+        if (error)
+            *error = tr("Still reading %1").arg(openingPath);
         return false;
+    }
     openingPath = path;
     openingLabel->setText(tr("Reading %1…").arg(QFileInfo(path).fileName()));
     openingProgress->setValue(0);
