@@ -11,9 +11,10 @@
 // 1 min, 1 h, 24 h and All, and of 100 pans across the week.
 // open: recordings of 1 h and 24 h at 10 frames/s and 7 days at 1 frame/s, CSV and
 // JSON Lines, from openRecording until the window has drawn them (the median of runs,
-// 3 by default), the peak memory the open adds, and the latest a 10 frames/s timer
-// on the window's thread ran meanwhile. The recordings (1.4 GB) are made once in
-// folder, /tmp/keldro-bench-trends by default, and kept there for the next run.
+// 3 by default), the peak memory the open adds, the latest a 10 frames/s timer on
+// the window's thread ran meanwhile, and what RecordReader alone takes for the file.
+// The recordings (1.4 GB) are made once in folder, /tmp/keldro-bench-trends by
+// default, and kept there for the next run.
 // live: CPU time of a 10 frames/s feed with the window showing the last 60 minutes
 // (an hour of history already in it), against the same feed without the window;
 // 60 seconds each by default.
@@ -21,6 +22,7 @@
 // (FILE.csv, FILE.jsonl) or drawn and saved as a picture of the window (FILE.png).
 #include "benchsupport.h"
 #include "packmodel.h"
+#include "protocol/recordreader.h"
 #include "protocol/recordwriter.h"
 #include "window/trendsplot.h"
 #include "window/trendswindow.h"
@@ -125,6 +127,21 @@ bool writeRecording(const QString &path, SimulatedPack &pack, qint64 frames)
     return writer.flush();
 }
 
+// What reading the records costs, on one thread and without the window.
+double readingMs(const QString &path)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    RecordReader reader(&file);
+    TelemetryRecord record;
+    while (reader.next(&record)) {
+    }
+    return msSince(clock);
+}
+
 // The process's peak resident memory starts again from what it holds now.
 void resetPeakMemory()
 {
@@ -227,10 +244,11 @@ int benchOpen(int runs, const QString &folder)
                     return 1;
                 }
             }
-            std::vector<double> ms;
+            std::vector<double> ms, readMs;
             double lateMs = 0;
             long peak = 0, peakAll = 0;
             for (int run = 0; run < runs; ++run) {
+                readMs.push_back(readingMs(path));
                 auto window = std::make_unique<TrendsWindow>();
                 window->show();
                 if (!QTest::qWaitForWindowExposed(window.get()))
@@ -267,12 +285,13 @@ int benchOpen(int runs, const QString &folder)
                 peakAll = std::max(peakAll, peakKiB());
             }
             std::sort(ms.begin(), ms.end());
+            std::sort(readMs.begin(), readMs.end());
             std::printf("open %s (%lld frames, %.0f MB): drawn after median %.0f ms (min %.0f, "
                         "max %.0f, %d runs); peak memory +%.1f MB (process %.0f MB); a 100 ms "
-                        "timer late by at most %.1f ms\n",
+                        "timer late by at most %.1f ms; RecordReader alone, one thread: %.0f ms\n",
                         qPrintable(QFileInfo(path).fileName()), frames,
                         QFileInfo(path).size() / 1e6, ms[ms.size() / 2], ms.front(), ms.back(),
-                        runs, peak / 1024.0, peakAll / 1024.0, lateMs);
+                        runs, peak / 1024.0, peakAll / 1024.0, lateMs, readMs[readMs.size() / 2]);
         }
     }
     return 0;
