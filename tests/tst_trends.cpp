@@ -1,10 +1,13 @@
 // The trends window: frames in, graph points out; the lowest/highest readout; the
 // time spans and following the newest frame; recordings in both formats against the
-// same frames fed live; the legend hiding a cell; the PNG export through its dialog.
+// same frames fed live, read on a worker thread that can be cancelled; the legend
+// hiding a cell; the PNG export through its dialog. And the store under it, against
+// a brute-force minimum and maximum of every interval.
 
 #include "protocol/recordwriter.h"
 #include "protocol/telemetryframe.h"
-#include "window/customplot.h"
+#include "window/trendsplot.h"
+#include "window/trendsreadout.h"
 #include "window/trendswindow.h"
 #include "workedexamples.h"
 
@@ -12,8 +15,12 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -38,6 +45,59 @@ QVector<TelemetryRecord> frames(const QByteArray &frame, int count, qint64 stepM
         records << r;
     }
     return records;
+}
+
+bool writeRecording(const QString &path, const QVector<TelemetryRecord> &records)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    RecordWriter writer(&file, *recordFormatForPath(path));
+    writer.writeHeader();
+    for (const TelemetryRecord &r : records)
+        writer.write(r);
+    return writer.flush();
+}
+
+// Every level entry by entry, every series of every frame and interval.
+void compareStores(const TrendStore &got, const TrendStore &expected)
+{
+    QCOMPARE(got.framesAdded(), expected.framesAdded());
+    QCOMPARE(got.newestMs(), expected.newestMs());
+    for (int level = 0; level < TrendStore::LevelCount; ++level) {
+        QCOMPARE(got.keptSinceMs(level), expected.keptSinceMs(level));
+        QCOMPARE(got.size(level), expected.size(level));
+    }
+    for (size_t i = 0; i < got.frames().size(); ++i) {
+        const TrendStore::Frame &a = got.frames()[i], &b = expected.frames()[i];
+        QCOMPARE(a.timeMs, b.timeMs);
+        for (int series = 0; series < TrendStore::SeriesCount; ++series) {
+            QCOMPARE(a.carries(series), b.carries(series));
+            if (a.carries(series))
+                QCOMPARE(a.value(series), b.value(series));
+        }
+    }
+    for (int level = 1; level < TrendStore::LevelCount; ++level)
+        for (size_t i = 0; i < got.summaries(level).size(); ++i) {
+            const TrendStore::Summary &a = got.summaries(level)[i];
+            const TrendStore::Summary &b = expected.summaries(level)[i];
+            QCOMPARE(a.firstMs, b.firstMs);
+            QCOMPARE(a.lastMs(), b.lastMs());
+            QCOMPARE(a.frames, b.frames);
+            for (int series = 0; series < TrendStore::SeriesCount; ++series) {
+                QCOMPARE(a.carries(series), b.carries(series));
+                if (a.carries(series))
+                    QCOMPARE(qMakePair(a.minimum(series), a.maximum(series)),
+                             qMakePair(b.minimum(series), b.maximum(series)));
+            }
+        }
+}
+
+int bytesInPipe(QFile &pipe)
+{
+    int bytes = -1;
+    ioctl(pipe.handle(), FIONREAD, &bytes);
+    return bytes;
 }
 
 double keyOf(const TelemetryRecord &r)
@@ -93,6 +153,7 @@ private slots:
     void addRecord_fillsTheLayoutsGraphs_data();
     void addRecord_fillsTheLayoutsGraphs();
     void readout_newestFrameOrTheTimeUnderTheMouse();
+    void readout_whereOnlySummariesAreKept_givesTheirRange();
     void legendClick_hidesAndShowsTheCell();
     void spans_showTheLastMinutesOrAll_data();
     void spans_showTheLastMinutesOrAll();
@@ -100,6 +161,9 @@ private slots:
     void openRecording_sameAsLive_data();
     void openRecording_sameAsLive();
     void openRecording_badFile_saysWhyAndKeepsTheWindow();
+    void openRecording_cancelled_leavesTheWindowAsItWas();
+    void store_summariesHoldEachIntervalsExtremes_data();
+    void store_summariesHoldEachIntervalsExtremes();
     void exportPng_writesThePlots();
 };
 
@@ -118,9 +182,14 @@ void TstTrends::addRecord_fillsTheLayoutsGraphs()
     QFETCH(int, cells);
     QFETCH(bool, ntc3);
     TrendsWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
     const QVector<TelemetryRecord> records = frames(frame, 30);
     for (const TelemetryRecord &r : records)
         w.addRecord(r);
+    // The graphs hold what a replot draws; a minute of frames is drawn frame by frame.
+    click(w, "span1");
+    w.plot()->replot(QCustomPlot::rpImmediateRefresh);
 
     const TelemetryRecord &last = records.last();
     const Telemetry &t = last.telemetry;
@@ -128,17 +197,17 @@ void TstTrends::addRecord_fillsTheLayoutsGraphs()
         {0, double(t.cellMillivolts[0])},
         {8, double(t.cellMillivolts[8])},
         {14, double(t.cellMillivolts[14])},
-        {TrendsWindow::CurrentSeries, double(t.currentMilliamps)},
-        {TrendsWindow::StateOfChargeSeries, double(t.stateOfCharge)},
-        {TrendsWindow::Ntc1Series, t.ntc1 / 10.0},
-        {TrendsWindow::Ntc3Series, t.ntc3 / 10.0},
-        {TrendsWindow::MosfetSeries, t.mosfetNtc / 10.0},
+        {TrendStore::CurrentSeries, double(t.currentMilliamps)},
+        {TrendStore::StateOfChargeSeries, double(t.stateOfCharge)},
+        {TrendStore::Ntc1Series, t.ntc1 / 10.0},
+        {TrendStore::Ntc3Series, t.ntc3 / 10.0},
+        {TrendStore::MosfetSeries, t.mosfetNtc / 10.0},
     };
     for (const auto &[series, value] : expected) {
         QCPGraph *graph = w.graph(series);
-        const bool carried = (series >= cells && series < 15)     ? false
-                             : series == TrendsWindow::Ntc3Series ? ntc3
-                                                                  : true;
+        const bool carried = (series >= cells && series < 15)   ? false
+                             : series == TrendStore::Ntc3Series ? ntc3
+                                                                : true;
         QCOMPARE(graph->dataCount(), carried ? records.size() : 0);
         QCOMPARE(legendOf(w, graph) != nullptr, carried);
         if (carried) {
@@ -180,6 +249,29 @@ void TstTrends::readout_newestFrameOrTheTimeUnderTheMouse()
     QVERIFY(readout(w).endsWith(QStringLiteral("spread: 51 mV")));
 }
 
+void TstTrends::readout_whereOnlySummariesAreKept_givesTheirRange()
+{
+    TrendStore::Limits limits;
+    limits.entries = {600, 600, 600, 600, 600, 600, 0};
+    TrendStore store(limits);
+    Telemetry t = judgeChunk(WorkedExamples::type2Frame).telemetry;
+    const qint64 minute = StartMs / 60000 * 60000 + 60000;
+    for (qint64 ms = minute; ms < minute + 3 * 3600 * 1000; ms += 100) {
+        t.cellMillivolts[4] = ms == minute + 12300 ? 3900 : 3604;
+        store.add(ms, t);
+    }
+    TrendsReadout readout;
+    const double cursor = readout.showAt(store, (minute + 30000) / 1000.0, 0);
+    QCOMPARE(cursor, (minute + 29950) / 1000.0); // the middle of the minute's frames
+    const auto hhmm = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm"));
+    };
+    QCOMPARE(readout.text(),
+             QStringLiteral("%1–%2   lowest: cell 1, 3600 mV   highest: cell 5, 3900 mV   over "
+                            "600 frames (only their extremes are kept)")
+                 .arg(hhmm(minute), hhmm(minute + 60000)));
+}
+
 void TstTrends::legendClick_hidesAndShowsTheCell()
 {
     TrendsWindow w;
@@ -208,6 +300,9 @@ void TstTrends::spans_showTheLastMinutesOrAll_data()
     QTest::newRow("5 min") << QByteArray("span5") << 5 * 60;
     QTest::newRow("15 min") << QByteArray("span15") << 15 * 60;
     QTest::newRow("60 min") << QByteArray("span60") << 60 * 60;
+    QTest::newRow("6 h") << QByteArray("span6h") << 6 * 3600;
+    QTest::newRow("24 h") << QByteArray("span24h") << 24 * 3600;
+    QTest::newRow("7 d") << QByteArray("span7d") << 7 * 24 * 3600;
     QTest::newRow("all") << QByteArray("spanAll") << 0;
 }
 
@@ -266,46 +361,39 @@ void TstTrends::openRecording_sameAsLive_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("frame");
-    QTest::newRow("CSV, type 2") << QStringLiteral("run.csv") << WorkedExamples::type2Frame;
-    QTest::newRow("JSON Lines, type 2")
-        << QStringLiteral("run.jsonl") << WorkedExamples::type2Frame;
-    QTest::newRow("CSV, type 1") << QStringLiteral("run.csv") << WorkedExamples::type1Frame;
-    QTest::newRow("JSON Lines, type 1")
-        << QStringLiteral("run.jsonl") << WorkedExamples::type1Frame;
+    QTest::addColumn<int>("count");
+    const QByteArray type1 = WorkedExamples::type1Frame, type2 = WorkedExamples::type2Frame;
+    QTest::newRow("CSV, type 2") << QStringLiteral("run.csv") << type2 << 120;
+    QTest::newRow("JSON Lines, type 2") << QStringLiteral("run.jsonl") << type2 << 120;
+    QTest::newRow("CSV, type 1") << QStringLiteral("run.csv") << type1 << 120;
+    QTest::newRow("JSON Lines, type 1") << QStringLiteral("run.jsonl") << type1 << 120;
+    // Over 4 MB: read in two halves at once.
+    QTest::newRow("CSV, long") << QStringLiteral("long.csv") << type2 << 30000;
+    QTest::newRow("JSON Lines, long") << QStringLiteral("long.jsonl") << type1 << 30000;
 }
 
 void TstTrends::openRecording_sameAsLive()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, frame);
-    const QVector<TelemetryRecord> records = frames(frame, 120, 100);
+    QFETCH(int, count);
+    const QVector<TelemetryRecord> records = frames(frame, count, 100);
     QTemporaryDir dir;
     const QString path = dir.filePath(name);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    RecordWriter writer(&file, *recordFormatForPath(path));
-    writer.writeHeader();
-    for (const TelemetryRecord &r : records)
-        writer.write(r);
-    QVERIFY(writer.flush());
-    file.close();
+    QVERIFY(writeRecording(path, records));
 
     TrendsWindow live;
     for (const TelemetryRecord &r : records)
         live.addRecord(r);
     TrendsWindow opened;
+    QSignalSpy done(&opened, &TrendsWindow::recordingOpened);
     QString error;
     QVERIFY2(opened.openRecording(path, &error), qPrintable(error));
+    QVERIFY(done.wait(10000));
 
-    for (int series = 0; series < TrendsWindow::SeriesCount; ++series) {
-        const auto expected = live.graph(series)->data();
-        const auto got = opened.graph(series)->data();
-        QCOMPARE(got->size(), expected->size());
-        for (int i = 0; i < got->size(); ++i) {
-            QCOMPARE(got->at(i)->key, expected->at(i)->key);
-            QCOMPARE(got->at(i)->value, expected->at(i)->value);
-        }
-    }
+    // Every frame at full resolution and every summary as the live window has them.
+    compareStores(opened.store(), live.store());
+    QCOMPARE(opened.store().frames().size(), size_t(count));
     QCOMPARE(opened.windowTitle(), QStringLiteral("keldro trends — ") + name);
     QCOMPARE(timeRange(opened), QCPRange(keyOf(records.first()), keyOf(records.last())));
 }
@@ -324,9 +412,194 @@ void TstTrends::openRecording_badFile_saysWhyAndKeepsTheWindow()
     QString error;
     QVERIFY(!w.openRecording(dir.filePath(QStringLiteral("missing.csv")), &error));
     QVERIFY2(error.contains(QStringLiteral("missing.csv")), qPrintable(error));
-    QVERIFY(!w.openRecording(broken, &error));
+    QSignalSpy failed(&w, &TrendsWindow::openFailed);
+    QVERIFY(w.openRecording(broken, &error));
+    QVERIFY(failed.wait(10000));
+    error = failed.first().at(1).toString();
     QVERIFY2(error.contains(QStringLiteral("line 2")), qPrintable(error));
-    QCOMPARE(w.graph(0)->dataCount(), 3);
+    QCOMPARE(w.store().framesAdded(), 3);
+}
+
+void TstTrends::openRecording_cancelled_leavesTheWindowAsItWas()
+{
+    // The recording comes through a named pipe, as from a writer still at it: the
+    // reading waits there until Cancel has been pressed.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("growing.csv"));
+    QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    QFile pipe(path);
+    QVERIFY(pipe.open(QIODevice::ReadWrite)); // as O_RDWR it waits for no reader
+    TrendsWindow w;
+    const QVector<TelemetryRecord> shown = frames(WorkedExamples::type1Frame, 30);
+    w.addRecords(shown);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    click(w, "span5");
+    const QString title = w.windowTitle();
+    const TrendStore *store = &w.store();
+
+    QSignalSpy cancelled(&w, &TrendsWindow::openCancelled);
+    QVERIFY(w.openRecording(path));
+    auto *progress = w.findChild<QProgressBar *>(QStringLiteral("openProgress"));
+    QVERIFY(progress->isVisible());
+    click(w, "cancelOpen");
+    // Fewer bytes than the pipe holds: the write does not wait for the reader.
+    RecordWriter rows(&pipe, RecordFormat::Csv);
+    rows.writeHeader();
+    for (const TelemetryRecord &r : frames(WorkedExamples::type2Frame, 100, 100))
+        rows.write(r);
+    QVERIFY(rows.flush() && pipe.flush());
+    // Read, so the reader holds the pipe open: now its end is the end of the file.
+    QTRY_VERIFY_WITH_TIMEOUT(bytesInPipe(pipe) == 0, 10000);
+    pipe.close();
+    QVERIFY(cancelled.wait(10000));
+
+    QVERIFY(!w.isOpening());
+    QVERIFY(!progress->isVisible());
+    QCOMPARE(&w.store(), store);
+    QCOMPARE(w.store().framesAdded(), shown.size());
+    QCOMPARE(w.windowTitle(), title);
+    QCOMPARE(w.span(), 5 * 60);
+    QCOMPARE(timeRange(w).upper, keyOf(shown.last()));
+    QVERIFY(w.findChild<QAbstractButton *>(QStringLiteral("live"))->isVisible());
+}
+
+void TstTrends::store_summariesHoldEachIntervalsExtremes_data()
+{
+    QTest::addColumn<int>("stepMs"); // 0: bursts at 20 frames/s, pauses, a clock set back
+    QTest::addColumn<int>("count");
+    QTest::newRow("10 frames/s for an hour") << 100 << 36000;
+    QTest::newRow("a frame every 7 s for four days") << 7000 << 50000;
+    QTest::newRow("bursts and pauses") << 0 << 40000;
+}
+
+void TstTrends::store_summariesHoldEachIntervalsExtremes()
+{
+    QFETCH(int, stepMs);
+    QFETCH(int, count);
+    // Small limits, so that each level gives up its oldest entries to the next.
+    TrendStore::Limits limits;
+    limits.entries = {5000, 2000, 600, 300, 100, 50, 0};
+    TrendStore store(limits);
+    TrendStore::Limits everything;
+    everything.entries.fill(0);
+    TrendStore all(everything);                // its frames are the brute force's input
+    TrendStore earlier(limits), later(limits); // the same frames in two halves
+
+    QRandomGenerator random(17);
+    const Telemetry type2 = judgeChunk(WorkedExamples::type2Frame).telemetry;
+    const Telemetry type1 = judgeChunk(WorkedExamples::type1Frame).telemetry;
+    qint64 ms = StartMs + 123;
+    for (int i = 0; i < count; ++i) {
+        if (stepMs)
+            ms += stepMs;
+        else
+            ms += random.bounded(2000) ? 50 : random.bounded(-5, 3600) * 1000;
+        Telemetry t = random.bounded(10) ? type2 : type1;
+        for (quint16 &mv : t.cellMillivolts)
+            mv = quint16(3300 + random.bounded(100));
+        // A one-frame spike, up or down, in one cell.
+        if (random.bounded(3000) == 0)
+            t.cellMillivolts[size_t(random.bounded(t.cellCount))] = random.bounded(2) ? 3900 : 2700;
+        t.currentMilliamps = random.bounded(-60000, 60000);
+        t.stateOfCharge = quint8(random.bounded(101));
+        for (qint16 *tenths : {&t.ntc1, &t.ntc2, &t.ntc3, &t.selfDischargeNtc, &t.mosfetNtc})
+            *tenths = qint16(random.bounded(-400, 900));
+        store.add(ms, t);
+        all.add(ms, t);
+        (i < count / 2 ? earlier : later).add(ms, t);
+    }
+    QVERIFY(earlier.append(std::move(later)));
+    compareStores(earlier, store);
+    if (QTest::currentTestFailed())
+        return;
+    const std::deque<TrendStore::Frame> &frames = all.frames();
+    const auto firstAt = [&frames](qint64 t) {
+        return std::partition_point(frames.begin(), frames.end(),
+                                    [t](const TrendStore::Frame &f) { return f.timeMs < t; });
+    };
+
+    // Each interval against its frames, series by series.
+    for (int level = 1; level < TrendStore::LevelCount; ++level) {
+        QVERIFY(store.size(level) <= limits.entries[size_t(level)] || level == 6);
+        for (const TrendStore::Summary &summary : store.summaries(level)) {
+            QVERIFY(summary.firstMs >= store.keptSinceMs(level));
+            const qint64 start = TrendStore::intervalStartMs(level, summary.firstMs);
+            const auto begin = firstAt(start);
+            const auto end = firstAt(start + TrendStore::intervalMs(level));
+            QCOMPARE(qint64(summary.frames), qint64(end - begin));
+            QCOMPARE(summary.firstMs, begin->timeMs);
+            QCOMPARE(summary.lastMs(), (end - 1)->timeMs);
+            for (int series = 0; series < TrendStore::SeriesCount; ++series) {
+                double low = 1e9, high = -1e9;
+                for (auto f = begin; f != end; ++f)
+                    if (f->carries(series)) {
+                        low = std::min(low, f->value(series));
+                        high = std::max(high, f->value(series));
+                    }
+                QCOMPARE(summary.carries(series), low <= high);
+                if (low <= high) {
+                    QCOMPARE(summary.minimum(series), low);
+                    QCOMPARE(summary.maximum(series), high);
+                }
+            }
+        }
+    }
+    // The frames kept are the newest, whole.
+    const auto kept = firstAt(store.keptSinceMs(0));
+    QCOMPARE(store.frames().size(), size_t(frames.end() - kept));
+    QCOMPARE(store.frames().front().timeMs, kept->timeMs);
+    QCOMPARE(store.frames().back().value(3), frames.back().value(3));
+
+    // The whole session at every width: the levels follow each other without a gap
+    // and without a frame twice.
+    for (int pixels : {1, 20, 200, 2000, 100000}) {
+        int finest = -1;
+        const std::vector<TrendStore::Piece> pieces =
+            store.select(store.firstMs(), store.newestMs(), pixels, &finest);
+        qint64 framesSeen = 0, points = 0, lastMs = std::numeric_limits<qint64>::min();
+        for (const TrendStore::Piece &piece : pieces)
+            for (qsizetype i = piece.begin; i < piece.end; ++i) {
+                const bool isFrame = piece.level == 0;
+                const qint64 first = isFrame ? store.frames()[size_t(i)].timeMs
+                                             : store.summaries(piece.level)[size_t(i)].firstMs;
+                QVERIFY2(first > lastMs || (isFrame && first == lastMs),
+                         qPrintable(
+                             QStringLiteral("level %1 entry %2 overlaps").arg(piece.level).arg(i)));
+                lastMs = isFrame ? first : store.summaries(piece.level)[size_t(i)].lastMs();
+                framesSeen += isFrame ? 1 : store.summaries(piece.level)[size_t(i)].frames;
+                points += isFrame ? 1 : 2;
+            }
+        QCOMPARE(framesSeen, qint64(count));
+        QVERIFY(points <= 2 * pixels || finest == TrendStore::LevelCount - 1);
+    }
+
+    // Any stretch at any width draws every series' lowest and highest value, spikes
+    // above all.
+    for (int round = 0; round < 30; ++round) {
+        const double span = double(store.newestMs() - store.firstMs());
+        const qint64 a = store.firstMs() + qint64(random.bounded(span));
+        const qint64 b = store.firstMs() + qint64(random.bounded(span));
+        const qint64 from = std::min(a, b), to = std::max(a, b);
+        const auto begin = firstAt(from), end = firstAt(to + 1);
+        for (int pixels : {60, 400, 1500}) {
+            const std::vector<TrendStore::Piece> pieces = store.select(from, to, pixels);
+            for (int series = 0; series < TrendStore::SeriesCount; ++series) {
+                double low = 1e9, high = -1e9, drawnLow = 1e9, drawnHigh = -1e9;
+                for (auto f = begin; f != end; ++f)
+                    if (f->carries(series)) {
+                        low = std::min(low, f->value(series));
+                        high = std::max(high, f->value(series));
+                    }
+                store.forEachPoint(pieces, series, [&](qint64, double value) {
+                    drawnLow = std::min(drawnLow, value);
+                    drawnHigh = std::max(drawnHigh, value);
+                });
+                QVERIFY2(drawnLow <= low && drawnHigh >= high,
+                         qPrintable(QStringLiteral("series %1, %2 px").arg(series).arg(pixels)));
+            }
+        }
+    }
 }
 
 void TstTrends::exportPng_writesThePlots()

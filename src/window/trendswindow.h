@@ -1,36 +1,34 @@
 #pragma once
 
+#include "window/trendstore.h"
+
 #include <QVector>
 #include <QWidget>
-#include <array>
+#include <memory>
 
 class QButtonGroup;
-class QCPAbstractLegendItem;
-class QCPAxis;
-class QCPAxisRect;
 class QCPGraph;
-class QCPItemStraightLine;
-class QCPLegend;
-class QCPMarginGroup;
 class QCPRange;
-class QCustomPlot;
 class QLabel;
 class QMouseEvent;
+class QProgressBar;
 class QTimer;
 class QToolButton;
+class RecordingLoader;
 class TrendsAnnotations;
+class TrendsPlot;
+class TrendsReadout;
 struct JudgeEvent;
 struct Limits;
 struct TelemetryRecord;
 
 // How the pack behaves over time: cell voltages, current and state of charge, and
 // the temperatures, on one time axis. A window of its own, fed live by the main
-// window or filled from a recording.
+// window from the session's first frame, or filled from a recording read on a
+// worker thread.
 //
-// The graphs are the store: each keeps its points as (time, value) pairs of
-// doubles, 16 bytes a point, and QCustomPlot's adaptive sampling draws about as
-// many line segments as the plot is pixels wide however many points it holds, so a
-// whole session stays in memory and on screen.
+// The frames go into a TrendStore, which keeps a session of any length in bounded
+// memory; the plots draw from it only what their width shows.
 class TrendsWindow : public QWidget
 {
     Q_OBJECT
@@ -43,79 +41,83 @@ public:
     void addRecord(const TelemetryRecord &record);
     // Many frames at once, as a recording holds them.
     void addRecords(const QVector<TelemetryRecord> &records);
-    // Shows a recording (CSV or JSON Lines) instead; false, with the reason in
-    // *error, when it cannot be read.
-    bool openRecording(const QString &path, QString *error);
+
+    // Starts reading a recording (CSV or JSON Lines) on a worker thread, with a
+    // progress bar and Cancel in the window, which keeps what it shows until the
+    // whole file has been read: then recordingOpened(), or openFailed() or
+    // openCancelled() with nothing changed. False, with the reason in *error, when
+    // the file cannot be opened at all.
+    bool openRecording(const QString &path, QString *error = nullptr);
+    bool isOpening() const;
+    void cancelOpening();
+
     // The judge's limits as dashed lines, its events as marks on the time axis.
     void setLimits(const Limits &limits);
     void addEvents(const QVector<JudgeEvent> &events);
 
-    // The drawing itself, for exporting and measuring.
-    QCustomPlot *plot() const { return customPlot; }
+    const TrendStore &store() const { return *trendStore; }
+    // The drawing itself, for exporting and measuring, and for marks drawn on it.
+    TrendsPlot *plot() const { return trendsPlot; }
+    // The graph of one TrendStore::Series; it holds the points drawn, not the store.
+    QCPGraph *graph(int series) const;
 
-    // Every series, one graph each: the cells first, then these.
-    enum Series {
-        CurrentSeries = 15, // Telemetry::MaxCells cells come before it
-        StateOfChargeSeries,
-        Ntc1Series,
-        Ntc2Series,
-        Ntc3Series,
-        SelfDischargeSeries,
-        MosfetSeries,
-        SeriesCount
-    };
-    QCPGraph *graph(int series) const { return graphs[size_t(series)]; }
+    // The time shown, in seconds since the epoch. Setting it stops following new
+    // frames, as a drag does.
+    QCPRange timeRange() const;
+    void setTimeRange(const QCPRange &range);
+    // The span a button shows: the last so many seconds, or 0 for everything since
+    // the first frame. Setting it follows the newest frame again.
+    int span() const { return spanSeconds; }
+    void setSpan(int seconds);
+    bool isFollowing() const { return following; }
+    void followNewest();
+
+    // A line hidden through its legend entry; hidden lines are not drawn at all.
+    bool isSeriesHidden(int series) const;
+    void setSeriesHidden(int series, bool hidden);
+
+signals:
+    void recordingOpened(const QString &path);
+    void openFailed(const QString &path, const QString &reason);
+    void openCancelled(const QString &path);
+    void spanChanged(int seconds);
+    void seriesHiddenChanged(int series, bool hidden);
 
 protected:
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void buildPlot();
     QWidget *buildControls();
-    QCPAxisRect *addAxisRect(int row, const QString &valueLabel, QCPMarginGroup *marginGroup);
-    QCPGraph *addGraph(QCPAxisRect *rect, QCPAxis *valueAxis, const QString &name,
-                       const QColor &color);
-    class SeriesBatch;
-    void addBatch(SeriesBatch &batch);
-    void noteFrames(double first, double newest, int cells, bool ntc3);
-    void framesAdded(const QString &port);
-    void fillLegends();
-    void clearData();
+    QWidget *buildOpeningBar();
+    void framesAdded(const QString &port, bool newLegends);
+    void recordingRead();
 
-    void chooseSpan(int seconds);
-    void followNewest();
-    void setTimeRange(const QCPRange &range);
     void timeRangeChanged();
-    void fitValueAxes();
     void scheduleRedraw();
     void redraw();
 
-    void legendClicked(QCPLegend *legend, QCPAbstractLegendItem *item, QMouseEvent *event);
     void mouseMoved(QMouseEvent *event);
-    void showCursor(double key);
     void hideCursor();
-    void showReadout(double key, bool newest);
-    double nearestFrameKey(double key) const;
 
     void exportPng();
     void updateTitle();
 
-    QCustomPlot *customPlot = nullptr;
+    std::unique_ptr<TrendStore> trendStore;
+    TrendsPlot *trendsPlot = nullptr;
     TrendsAnnotations *annotations = nullptr;
-    QCPAxisRect *cellRect = nullptr;
-    QCPAxisRect *currentRect = nullptr;
-    QCPAxisRect *temperatureRect = nullptr;
-    QCPLegend *cellLegend = nullptr;
-    QCPLegend *currentLegend = nullptr;
-    QCPLegend *temperatureLegend = nullptr;
-    std::array<QCPGraph *, SeriesCount> graphs{};
-    std::array<QCPItemStraightLine *, 3> cursorLines{};
-
-    QLabel *readout = nullptr;
+    TrendsReadout *readout = nullptr;
     QButtonGroup *spanButtons = nullptr;
     QToolButton *liveButton = nullptr;
     QTimer *redrawTimer = nullptr;
+
+    RecordingLoader *loader = nullptr;
+    QString openingPath;
+    QWidget *openingBar = nullptr;
+    QLabel *openingLabel = nullptr;
+    QProgressBar *openingProgress = nullptr;
+    QTimer *progressTimer = nullptr;
+    QLabel *notice = nullptr; // what the user should know about the recording shown
 
     int spanSeconds = 15 * 60; // 0: everything
     bool following = true;     // the time axis ends at the newest frame
@@ -123,10 +125,5 @@ private:
     bool live = true;          // fed frame by frame, not from a recording
     bool hovering = false;
     bool plotStale = false; // frames arrived where the plot shows them
-    double firstKey = 0;    // seconds since the epoch, as the date-time ticker counts
-    double newestKey = 0;
-    bool hasData = false;
-    int cellCount = 0;    // the most cells a frame carried: 9 or 15
-    bool hasNtc3 = false; // type 2 frames carry BAT_NTC3
-    QString source;       // the port or the recording's file name, for the title
+    QString source;         // the port or the recording's file name, for the title
 };

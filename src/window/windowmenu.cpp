@@ -321,12 +321,18 @@ bool WindowMenu::openRecording(const QString &path)
     QString error;
     if (!trends->openRecording(path, &error)) {
         delete trends;
-        warn(tr("Recording not opened"), tr("%1: %2").arg(path, error));
+        warn(tr("Recording not opened"), error);
         return false;
     }
     settings->addRecentRecording(path);
-    if (trends->windowTitle().isEmpty())
-        trends->setWindowTitle(tr("keldro trends — %1").arg(QFileInfo(path).fileName()));
+    // The window was made for this recording: without it, it has nothing to show.
+    connect(trends, &TrendsWindow::openFailed, this,
+            [this, trends](const QString &, const QString &reason) {
+                trends->close();
+                warn(tr("Recording not opened"), reason);
+            });
+    connect(trends, &TrendsWindow::openCancelled, trends, &QWidget::close);
+    trends->setWindowTitle(tr("keldro trends — %1").arg(QFileInfo(path).fileName()));
     // A second trends window on the first one's place would hide it: that one is
     // placed by the window system.
     const QList<TrendsWindow *> shown = window->findChildren<TrendsWindow *>();

@@ -40,8 +40,11 @@ public:
 
     // Starts recording to path; a message box tells why when it cannot.
     bool startRecording(const QString &path);
-    // Shows a recording in a trends window of its own, with the marks of the events
-    // file beside it when there is one; a message box tells why when it cannot be read.
+    // Shows a recording in a trends window of its own, which reads it on a worker
+    // thread, with the marks of the events file beside it when there is one. False,
+    // with a message box that tells why, when the file cannot be opened; a message box
+    // also tells why when it turns out not to be readable, and that window closes
+    // again, as it does when the reading is cancelled.
     bool openRecording(const QString &path);
     // Judges against the limits in path from the next frame on. A file that cannot be
     // read or holds a mistake is refused with a message box naming the file, the line
