@@ -8,6 +8,7 @@
 #include "serial/serialenumerator.h"
 #include "window/alarmstyle.h"
 #include "window/customplot.h"
+#include "window/trendsplot.h"
 #include "window/trendswindow.h"
 #include "window/widget.h"
 #include "window/windowjudge.h"
