@@ -1,17 +1,22 @@
 // What the window remembers from one start to the next, in a settings folder of
 // the test's own: the port by its adapter's serial number, typed rates, the recent
 // recordings, window places, and files that do not read or cannot be written.
+#include "protocol/recordwriter.h"
+#include "protocol/telemetryframe.h"
 #include "ptypair.h"
 #include "scratchsettings.h"
 #include "serial/openfailure.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
+#include "window/customplot.h"
 #include "window/portlist.h"
+#include "window/trendswindow.h"
 #include "window/widget.h"
 #include "window/windowjudge.h"
 #include "window/windowmenu.h"
 #include "window/windowplace.h"
 #include "window/windowsettings.h"
+#include "workedexamples.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -106,7 +111,7 @@ private slots:
         {
             WindowSettings settings;
             QCOMPARE(settings.fileName(), userFile);
-            QCOMPARE(settings.trendsRange(), 15 * 60);
+            QVERIFY(!settings.trendsRange());
             settings.setBaudRate(250000);
             settings.setReopenWhenPortReturns(true);
             settings.setTrendsRange(0);
@@ -118,7 +123,7 @@ private slots:
         QCOMPARE(settings.readProblem(), QString());
         QCOMPARE(settings.baudRate(), 250000);
         QCOMPARE(settings.reopenWhenPortReturns(), true);
-        QCOMPARE(settings.trendsRange(), 0);
+        QCOMPARE(settings.trendsRange(), std::optional<int>(0));
         QCOMPARE(settings.trendsHidden(), (QStringList{"Cell 3", "BAT_NTC3"}));
         QCOMPARE(settings.eventsGeometry(), QByteArray("events"));
         QCOMPARE(settings.limitsFile(), path("pack, 15s.toml"));
@@ -288,6 +293,45 @@ private slots:
         QVERIFY2(
             log.contains(QStringLiteral("Limits not loaded: ") + limits + QStringLiteral(":2")),
             qPrintable(log));
+    }
+
+    // The span pressed and the lines hidden in one trends window are where the next
+    // one starts.
+    void trendsViewComesBack()
+    {
+        const QString recording = path("two-hours.csv");
+        {
+            QFile file(recording);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            RecordWriter writer(&file, RecordFormat::Csv);
+            writer.writeHeader();
+            TelemetryRecord record{1800000000000, QStringLiteral("ttyUSB0"),
+                                   judgeChunk(WorkedExamples::type2Frame).telemetry};
+            for (int i = 0; i < 720; ++i, record.timeMs += 10000)
+                writer.write(record);
+            QVERIFY(writer.flush());
+        }
+        auto open = [&](Widget &window) {
+            QVERIFY(window.windowMenu()->openRecording(recording));
+            TrendsWindow *trends = window.findChild<TrendsWindow *>();
+            QVERIFY(trends);
+            QSignalSpy done(trends, &TrendsWindow::recordingOpened);
+            QVERIFY(done.wait(10000));
+        };
+        {
+            Widget window;
+            open(window);
+            auto *trends = window.findChild<TrendsWindow *>();
+            QCOMPARE(trends->span(), 0); // nothing chosen yet: the whole recording
+            trends->findChild<QAbstractButton *>(QStringLiteral("span60"))->click();
+            trends->setSeriesHidden(TrendStore::CurrentSeries, true);
+        }
+        Widget window;
+        open(window);
+        auto *trends = window.findChild<TrendsWindow *>();
+        QCOMPARE(trends->span(), 3600);
+        QVERIFY(trends->isSeriesHidden(TrendStore::CurrentSeries));
+        QVERIFY(!trends->isSeriesHidden(0));
     }
 
     void windowSaysOnceThatTheFileDidNotRead()

@@ -157,6 +157,8 @@ private slots:
     void legendClick_hidesAndShowsTheCell();
     void spans_showTheLastMinutesOrAll_data();
     void spans_showTheLastMinutesOrAll();
+    void spanThatFits_data();
+    void spanThatFits();
     void dragging_stopsFollowing_liveReturns();
     void openRecording_sameAsLive_data();
     void openRecording_sameAsLive();
@@ -327,6 +329,58 @@ void TstTrends::spans_showTheLastMinutesOrAll()
     newest = keyOf(records.last());
     QTRY_COMPARE(timeRange(w).upper, newest);
     QCOMPARE(timeRange(w).lower, seconds ? newest - seconds : first);
+}
+
+// A young session is shown in the shortest span that holds it, until it outgrows the
+// span the technician chose last.
+void TstTrends::spanThatFits_data()
+{
+    QTest::addColumn<int>("preferred");
+    QTest::addColumn<int>("heldSeconds");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("20 s of 15 min") << 15 * 60 << 20 << 60;
+    QTest::newRow("10 min of 15 min") << 15 * 60 << 600 << 15 * 60;
+    QTest::newRow("20 min of 15 min") << 15 * 60 << 1200 << 15 * 60;
+    QTest::newRow("20 s of 24 h") << 24 * 3600 << 20 << 60;
+    QTest::newRow("2 h of 24 h") << 24 * 3600 << 7200 << 6 * 3600;
+    QTest::newRow("20 s of all") << 0 << 20 << 0;
+    QTest::newRow("8 d of 7 d") << 7 * 24 * 3600 << 8 * 24 * 3600 << 7 * 24 * 3600;
+}
+
+void TstTrends::spanThatFits()
+{
+    QFETCH(int, preferred);
+    QFETCH(int, heldSeconds);
+    QFETCH(int, shown);
+    TrendsWindow w;
+    w.setPreferredSpan(preferred);
+    const int count = 21;
+    const QVector<TelemetryRecord> records =
+        frames(WorkedExamples::type2Frame, count, qint64(heldSeconds) * 1000 / (count - 1));
+    w.addRecords(records);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_COMPARE(w.span(), shown);
+
+    // A button pressed is the technician's choice, and it stays.
+    QSignalSpy chosen(&w, &TrendsWindow::spanChosen);
+    click(w, "span1");
+    QCOMPARE(chosen.count(), 1);
+    w.addRecord(records.last());
+    QCOMPARE(w.span(), 60);
+
+    // A recording as short as the span chosen is shown whole.
+    if (heldSeconds < preferred) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("short.csv"));
+        QVERIFY(writeRecording(path, records));
+        TrendsWindow opened;
+        opened.setPreferredSpan(preferred);
+        QSignalSpy done(&opened, &TrendsWindow::recordingOpened);
+        QVERIFY(opened.openRecording(path));
+        QVERIFY(done.wait(10000));
+        QCOMPARE(opened.span(), 0);
+    }
 }
 
 void TstTrends::dragging_stopsFollowing_liveReturns()

@@ -45,8 +45,8 @@ TrendsWindow::TrendsWindow(QWidget *parent)
 {
     trendsPlot = new TrendsPlot(this);
     trendsPlot->setStore(trendStore.get());
-    annotations = new TrendsAnnotations(trendsPlot, trendsPlot->cellRect(), trendsPlot->currentRect(),
-                                        trendsPlot->temperatureRect());
+    annotations = new TrendsAnnotations(trendsPlot, trendsPlot->cellRect(),
+                                        trendsPlot->currentRect(), trendsPlot->temperatureRect());
     trendsPlot->installEventFilter(this);
     connect(trendsPlot->timeAxis(), qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this,
             &TrendsWindow::timeRangeChanged);
@@ -108,7 +108,7 @@ QWidget *TrendsWindow::buildControls()
         spanButtons->addButton(button, span.seconds);
         row->addWidget(button);
     }
-    connect(spanButtons, &QButtonGroup::idClicked, this, &TrendsWindow::setSpan);
+    connect(spanButtons, &QButtonGroup::idClicked, this, &TrendsWindow::chooseSpan);
 
     liveButton = new QToolButton(bar);
     liveButton->setObjectName(QStringLiteral("live"));
@@ -264,8 +264,8 @@ void TrendsWindow::recordingRead()
     updateTitle();
     notice->setText(result.notice);
     notice->setVisible(!result.notice.isEmpty());
-    spanButtons->button(0)->setChecked(true);
-    setSpan(0);
+    fitting = true;
+    setSpan(spanThatFits());
     readout->showNewest(*trendStore);
     emit recordingOpened(openingPath);
 }
@@ -301,9 +301,53 @@ void TrendsWindow::setSpan(int seconds)
         emit spanChanged(seconds);
 }
 
+void TrendsWindow::setPreferredSpan(int seconds)
+{
+    preferredSpan = std::max(0, seconds);
+    spanChosenBefore = true;
+    fitting = true;
+    setSpan(spanThatFits());
+}
+
+void TrendsWindow::chooseSpan(int seconds)
+{
+    fitting = false;
+    preferredSpan = seconds;
+    spanChosenBefore = true;
+    setSpan(seconds);
+    emit spanChosen(seconds);
+}
+
+// The preferred span once the data outgrows it. Before that, a recording is shown
+// whole, and a live session in the shortest span button that holds it, stepping up
+// as it grows.
+int TrendsWindow::spanThatFits() const
+{
+    const qint64 heldSeconds =
+        trendStore->isEmpty() ? 0 : (trendStore->newestMs() - trendStore->firstMs()) / 1000;
+    if (!live && !spanChosenBefore)
+        return 0;
+    if (preferredSpan == 0 || heldSeconds > preferredSpan)
+        return preferredSpan;
+    if (!live)
+        return 0;
+    for (QAbstractButton *button : spanButtons->buttons()) {
+        const int seconds = spanButtons->id(button);
+        if (seconds >= heldSeconds && seconds > 0 && seconds <= preferredSpan)
+            return seconds;
+    }
+    return preferredSpan;
+}
+
 void TrendsWindow::followNewest()
 {
     following = true;
+    if (fitting && spanThatFits() != spanSeconds) {
+        spanSeconds = spanThatFits();
+        if (QAbstractButton *button = spanButtons->button(spanSeconds))
+            button->setChecked(true);
+        emit spanChanged(spanSeconds);
+    }
     liveButton->setChecked(true);
     const bool hasData = !trendStore->isEmpty();
     const double upper = hasData ? double(trendStore->newestMs()) / 1000.0

@@ -69,6 +69,10 @@ public:
     // the first frame. Setting it follows the newest frame again.
     int span() const { return spanSeconds; }
     void setSpan(int seconds);
+    // The span the technician chose last (0: everything). Until there is more data than
+    // it holds, the window shows the smallest span that holds all of it instead, so
+    // that a young session does not sit as a sliver at the right edge.
+    void setPreferredSpan(int seconds);
     bool isFollowing() const { return following; }
     void followNewest();
 
@@ -81,6 +85,8 @@ signals:
     void openFailed(const QString &path, const QString &reason);
     void openCancelled(const QString &path);
     void spanChanged(int seconds);
+    // A span button pressed: the technician's choice, worth keeping for next time.
+    void spanChosen(int seconds);
     void seriesHiddenChanged(int series, bool hidden);
 
 protected:
@@ -93,6 +99,8 @@ private:
     void framesAdded(const QString &port, bool newLegends);
     void recordingRead();
 
+    void chooseSpan(int seconds);
+    int spanThatFits() const;
     void timeRangeChanged();
     void scheduleRedraw();
     void redraw();
@@ -119,10 +127,13 @@ private:
     QTimer *progressTimer = nullptr;
     QLabel *notice = nullptr; // what the user should know about the recording shown
 
-    int spanSeconds = 15 * 60; // 0: everything
-    bool following = true;     // the time axis ends at the newest frame
-    bool settingRange = false; // the window moves the axis, not the user
-    bool live = true;          // fed frame by frame, not from a recording
+    int spanSeconds = 15 * 60;     // 0: everything
+    int preferredSpan = 15 * 60;   // live, until a span is chosen
+    bool spanChosenBefore = false; // a recording is shown whole until a span is chosen
+    bool fitting = true;           // the span follows the data until it outgrows preferredSpan
+    bool following = true;         // the time axis ends at the newest frame
+    bool settingRange = false;     // the window moves the axis, not the user
+    bool live = true;              // fed frame by frame, not from a recording
     bool hovering = false;
     bool plotStale = false; // frames arrived where the plot shows them
     QString source;         // the port or the recording's file name, for the title

@@ -5,9 +5,11 @@
 #include "protocol/recordformat.h"
 #include "protocol/telemetryrecord.h"
 #include "ui_widget.h"
+#include "window/customplot.h"
 #include "window/eventlog.h"
 #include "window/eventswindow.h"
 #include "window/shownvalues.h"
+#include "window/trendstore.h"
 #include "window/trendswindow.h"
 #include "window/valuefieldmarks.h"
 #include "window/windowjudge.h"
@@ -288,6 +290,7 @@ TrendsWindow *WindowMenu::liveTrendsWindow()
             liveTrends->setWindowTitle(tr("keldro trends"));
         restoreWindowPlace(liveTrends, settings->trendsGeometry());
         liveTrends->installEventFilter(this);
+        rememberView(liveTrends);
         // The judge's log has the events since the window opened; the trends take the
         // rest as they come.
         liveTrends->setLimits(judge->limits());
@@ -297,6 +300,25 @@ TrendsWindow *WindowMenu::liveTrendsWindow()
                 [this] { liveTrends->setLimits(judge->limits()); });
     }
     return liveTrends;
+}
+
+// Every trends window starts with the span and the hidden lines the technician chose
+// last, in any of them, and keeps what is chosen in it for the next.
+void WindowMenu::rememberView(TrendsWindow *trends)
+{
+    if (const std::optional<int> span = settings->trendsRange())
+        trends->setPreferredSpan(*span);
+    const QStringList hidden = settings->trendsHidden();
+    for (int series = 0; series < TrendStore::SeriesCount; ++series)
+        trends->setSeriesHidden(series, hidden.contains(trends->graph(series)->name()));
+    connect(trends, &TrendsWindow::spanChosen, settings, &WindowSettings::setTrendsRange);
+    connect(trends, &TrendsWindow::seriesHiddenChanged, settings, [this, trends] {
+        QStringList names;
+        for (int series = 0; series < TrendStore::SeriesCount; ++series)
+            if (trends->isSeriesHidden(series))
+                names << trends->graph(series)->name();
+        settings->setTrendsHidden(names);
+    });
 }
 
 void WindowMenu::rememberPlaces()
@@ -318,6 +340,7 @@ bool WindowMenu::openRecording(const QString &path)
 {
     auto *trends = new TrendsWindow(window);
     trends->setAttribute(Qt::WA_DeleteOnClose);
+    rememberView(trends);
     QString error;
     if (!trends->openRecording(path, &error)) {
         delete trends;

@@ -79,6 +79,7 @@ private:
     void recordingStopped();
     void recordingFailed(const QString &reason);
     TrendsWindow *liveTrendsWindow();
+    void rememberView(TrendsWindow *trends);
     void showTrends();
     void chooseRecording();
     void chooseLimits();

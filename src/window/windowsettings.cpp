@@ -188,11 +188,13 @@ void WindowSettings::setEventsGeometry(const QByteArray &geometry)
     store(Key::EventsGeometry, geometry);
 }
 
-int WindowSettings::trendsRange() const
+std::optional<int> WindowSettings::trendsRange() const
 {
     bool ok = false;
-    const int seconds = value(Key::TrendsRange, DefaultTrendsRange).toInt(&ok);
-    return ok && seconds >= 0 ? seconds : DefaultTrendsRange;
+    const int seconds = value(Key::TrendsRange).toInt(&ok);
+    if (!ok || seconds < 0)
+        return std::nullopt;
+    return seconds;
 }
 
 void WindowSettings::setTrendsRange(int seconds)

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <optional>
 
 class QSettings;
 
@@ -56,7 +57,8 @@ public:
 
     // The trends window's range in seconds, 0 for all of it, and the names of the
     // series whose lines are hidden.
-    int trendsRange() const;
+    // Nothing until a span has been chosen in a trends window.
+    std::optional<int> trendsRange() const;
     void setTrendsRange(int seconds);
     QStringList trendsHidden() const;
     void setTrendsHidden(const QStringList &series);
@@ -75,7 +77,6 @@ public:
 
     static constexpr int DefaultBaudRate = 115200; // the board's rate out of the factory
     static constexpr int MaxBaudRate = 10000000;
-    static constexpr int DefaultTrendsRange = 15 * 60;
     static constexpr int MaxRecentRecordings = 8;
 
 signals:
