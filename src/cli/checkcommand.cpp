@@ -7,6 +7,7 @@
 #include "junitreport.h"
 #include "protocol/recordreader.h"
 #include "recorder.h"
+#include "runoptions.h"
 #include "subcommand.h"
 #include "terminationsignals.h"
 
@@ -59,17 +60,8 @@ const SubcommandHelp Help{
 
 struct Options
 {
-    QCommandLineOption baud{QStringLiteral("baud"), QStringLiteral("Baud rate (default 115200)."),
-                            QStringLiteral("N"), QStringLiteral("115200")};
-    QCommandLineOption poll{QStringLiteral("poll"),
-                            QStringLiteral("Ask every board for a frame every 100 ms, for boards "
-                                           "that send only when asked.")};
-    QCommandLineOption duration{QStringLiteral("duration"),
-                                QStringLiteral("Judge for SECONDS (decimals allowed)."),
-                                QStringLiteral("SECONDS")};
-    QCommandLineOption count{QStringLiteral("count"),
-                             QStringLiteral("Judge N frames, all ports together."),
-                             QStringLiteral("N")};
+    RunOptions run{QStringLiteral("Judge for SECONDS (decimals allowed)."),
+                   QStringLiteral("Judge N frames, all ports together.")};
     QCommandLineOption recording{QStringLiteral("recording"),
                                  QStringLiteral("Judge the frames of FILE, a recording (CSV or "
                                                 "JSON Lines), instead of ports."),
@@ -197,11 +189,14 @@ int runCheck(const QStringList &arguments)
     QCommandLineParser parser;
     const Options options;
     const JudgeOptions judgeOptions;
-    parser.addOptions({judgeOptions.limits, options.duration, options.count, options.recording,
-                       options.junit, judgeOptions.events, options.poll, options.baud});
+    parser.addOptions({judgeOptions.limits, options.run.duration, options.run.count,
+                       options.recording, options.junit, judgeOptions.events, options.run.poll,
+                       options.run.baud});
     parser.addPositionalArgument(QStringLiteral("PORT"),
-                                 QStringLiteral("ttyUSB0, /dev/ttyUSB0 or the path of a device "
-                                                "such as a simulator's pseudo-terminal."),
+                                 QStringLiteral("ttyUSB0, /dev/ttyUSB0, the path of a device "
+                                                "such as a simulator's pseudo-terminal, or "
+                                                "rfc2217://HOST:PORT or tcp://HOST:PORT for a "
+                                                "port served by ser2net."),
                                  QStringLiteral("PORT..."));
     if (const auto status = parseSubcommand(parser, arguments, Help))
         return *status;
@@ -216,7 +211,7 @@ int runCheck(const QStringList &arguments)
         if (!ports.isEmpty())
             return usageError(Help, QStringLiteral("name ports or --recording FILE, not both"));
         for (const QCommandLineOption *live :
-             {&options.duration, &options.count, &options.poll, &options.baud}) {
+             {&options.run.duration, &options.run.count, &options.run.poll, &options.run.baud}) {
             if (parser.isSet(*live))
                 return usageError(Help, QStringLiteral("--%1 is for ports, not a recording")
                                             .arg(live->names().constFirst()));
@@ -231,28 +226,11 @@ int runCheck(const QStringList &arguments)
         if (!targets)
             return usageError(Help, portError);
         settings.ports = *targets;
-        if (parser.isSet(options.duration) == parser.isSet(options.count))
+        if (parser.isSet(options.run.duration) == parser.isSet(options.run.count))
             return usageError(Help, QStringLiteral("say how long to judge: --duration SECONDS "
                                                    "or --count N"));
-        bool ok = false;
-        settings.baudRate = parser.value(options.baud).toInt(&ok);
-        if (!ok || settings.baudRate <= 0)
-            return usageError(Help, QStringLiteral("--baud: \"%1\" is not a rate above 0")
-                                        .arg(parser.value(options.baud)));
-        if (parser.isSet(options.duration)) {
-            const double seconds = parser.value(options.duration).toDouble(&ok);
-            if (!ok || !(seconds > 0) || seconds > 1e9)
-                return usageError(Help, QStringLiteral("--duration: \"%1\" is not a number of "
-                                                       "seconds above 0")
-                                            .arg(parser.value(options.duration)));
-            settings.durationMs = qint64(seconds * 1000 + 0.5);
-        } else {
-            settings.count = parser.value(options.count).toLongLong(&ok);
-            if (!ok || settings.count <= 0)
-                return usageError(Help, QStringLiteral("--count: \"%1\" is not a number above 0")
-                                            .arg(parser.value(options.count)));
-        }
-        settings.poll = parser.isSet(options.poll);
+        if (const QString wrong = readRunOptions(parser, options.run, &settings); !wrong.isEmpty())
+            return usageError(Help, wrong);
     }
     JudgeSettings judging;
     if (const auto status = readJudgeOptions(parser, judgeOptions, &judging))

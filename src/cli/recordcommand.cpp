@@ -6,6 +6,7 @@
 #include "judgeoptions.h"
 #include "mqttfeed.h"
 #include "recorder.h"
+#include "runoptions.h"
 #include "subcommand.h"
 #include "terminationsignals.h"
 
@@ -71,11 +72,8 @@ const SubcommandHelp Help{
 
 struct Options
 {
-    QCommandLineOption baud{QStringLiteral("baud"), QStringLiteral("Baud rate (default 115200)."),
-                            QStringLiteral("N"), QStringLiteral("115200")};
-    QCommandLineOption poll{QStringLiteral("poll"),
-                            QStringLiteral("Ask every board for a frame every 100 ms, for boards "
-                                           "that send only when asked.")};
+    RunOptions run{QStringLiteral("Stop after SECONDS (decimals allowed)."),
+                   QStringLiteral("Stop after N rows, all ports together.")};
     QCommandLineOption output{{QStringLiteral("o"), QStringLiteral("output")},
                               QStringLiteral("Write the rows to FILE (replaced if it exists) "
                                              "instead of standard output."),
@@ -85,12 +83,6 @@ struct Options
                                              "(.csv; .jsonl, .ndjson, .json), csv on standard "
                                              "output."),
                               QStringLiteral("csv|jsonl")};
-    QCommandLineOption duration{QStringLiteral("duration"),
-                                QStringLiteral("Stop after SECONDS (decimals allowed)."),
-                                QStringLiteral("SECONDS")};
-    QCommandLineOption count{QStringLiteral("count"),
-                             QStringLiteral("Stop after N rows, all ports together."),
-                             QStringLiteral("N")};
     QCommandLineOption text{QStringLiteral("text"),
                             QStringLiteral("Write the boards' text lines to FILE (appended) "
                                            "instead of standard error."),
@@ -218,10 +210,11 @@ int runRecord(const QStringList &arguments)
     QCommandLineParser parser;
     const Options options;
     const JudgeOptions judgeOptions;
-    parser.addOptions({options.baud, options.poll, options.output, options.format, options.duration,
-                       options.count, options.text, judgeOptions.limits, judgeOptions.events,
-                       options.noReconnect, options.mqtt, options.boardId, options.qos,
-                       options.mqttQueue, options.mqttCa, options.mqttAuth, options.haDiscovery});
+    parser.addOptions({options.run.baud, options.run.poll, options.output, options.format,
+                       options.run.duration, options.run.count, options.text, judgeOptions.limits,
+                       judgeOptions.events, options.noReconnect, options.mqtt, options.boardId,
+                       options.qos, options.mqttQueue, options.mqttCa, options.mqttAuth,
+                       options.haDiscovery});
     parser.addPositionalArgument(QStringLiteral("PORT"),
                                  QStringLiteral("ttyUSB0, /dev/ttyUSB0, the path of a device "
                                                 "such as a simulator's pseudo-terminal, or "
@@ -241,26 +234,8 @@ int runRecord(const QStringList &arguments)
         return usageError(Help, portError);
     settings.ports = *targets;
 
-    bool ok = false;
-    settings.baudRate = parser.value(options.baud).toInt(&ok);
-    if (!ok || settings.baudRate <= 0)
-        return usageError(
-            Help,
-            QStringLiteral("--baud: \"%1\" is not a rate above 0").arg(parser.value(options.baud)));
-    if (parser.isSet(options.duration)) {
-        const double seconds = parser.value(options.duration).toDouble(&ok);
-        if (!ok || !(seconds > 0) || seconds > 1e9)
-            return usageError(Help, QStringLiteral("--duration: \"%1\" is not a number of "
-                                                   "seconds above 0")
-                                        .arg(parser.value(options.duration)));
-        settings.durationMs = qint64(seconds * 1000 + 0.5);
-    }
-    if (parser.isSet(options.count)) {
-        settings.count = parser.value(options.count).toLongLong(&ok);
-        if (!ok || settings.count <= 0)
-            return usageError(Help, QStringLiteral("--count: \"%1\" is not a number above 0")
-                                        .arg(parser.value(options.count)));
-    }
+    if (const QString wrong = readRunOptions(parser, options.run, &settings); !wrong.isEmpty())
+        return usageError(Help, wrong);
     const QString outputPath = parser.value(options.output);
     if (parser.isSet(options.format)) {
         const QString format = parser.value(options.format);
@@ -279,7 +254,6 @@ int runRecord(const QStringList &arguments)
                                         .arg(outputPath));
         settings.format = *byName;
     }
-    settings.poll = parser.isSet(options.poll);
     settings.reconnect = !parser.isSet(options.noReconnect);
     BrokerSettings broker;
     QStringList boardIds;
