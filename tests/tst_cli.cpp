@@ -1,5 +1,6 @@
 // keldro-cli against keldro-sim, each in a process of its own, over pseudo-terminals:
 // what a script or a lab's overnight run sees.
+#include "childprocess.h"
 #include "protocol/judgeevent.h"
 #include "protocol/recordreader.h"
 #include "protocol/recordwriter.h"
@@ -17,26 +18,6 @@
 #include <memory>
 
 namespace {
-
-// Killed and reaped when the test is done with it, whatever the outcome.
-struct ProcessEnd
-{
-    void operator()(QProcess *process) const
-    {
-        process->kill();
-        process->waitForFinished(5000);
-        delete process;
-    }
-};
-using Process = std::unique_ptr<QProcess, ProcessEnd>;
-
-Process start(const QString &program, const QStringList &arguments)
-{
-    Process process(new QProcess);
-    process->start(program, arguments);
-    process->waitForStarted(10000);
-    return process;
-}
 
 // A simulated board; its first line is the path of its pseudo-terminal.
 Process startBoard(const QStringList &arguments, QString *path)

@@ -1,5 +1,6 @@
 // Boards on another machine: the serial layer, the window and keldro-cli through a
 // real ser2net on 127.0.0.1, with a pseudo-terminal or keldro-sim behind it.
+#include "childprocess.h"
 #include "protocol/commandframe.h"
 #include "ptypair.h"
 #include "ser2netserver.h"
@@ -38,25 +39,6 @@ QByteArray commandsWithFF()
         if (frame.mid(8).contains('\xFF'))
             return bytes + frame;
     }
-}
-
-struct ProcessEnd
-{
-    void operator()(QProcess *process) const
-    {
-        process->kill();
-        process->waitForFinished(5000);
-        delete process;
-    }
-};
-using Process = std::unique_ptr<QProcess, ProcessEnd>;
-
-Process start(const QString &program, const QStringList &arguments)
-{
-    Process process(new QProcess);
-    process->start(program, arguments);
-    process->waitForStarted(10000);
-    return process;
 }
 
 } // namespace
