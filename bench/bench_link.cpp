@@ -17,9 +17,9 @@
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "ui_widget.h"
+#include "window/alarms/valuefieldmarks.h"
 #include "window/telemetryview.h"
-#include "window/trendswindow.h"
-#include "window/valuefieldmarks.h"
+#include "window/trends/trendswindow.h"
 #include "window/widget.h"
 #include "workedexamples.h"
 

@@ -4,11 +4,11 @@
 // render of a type 2 frame under 5 us; judging a frame against every limit of the
 // limits file under 1 us. FrameStream's cost per byte is reported as a rate; a change
 // to it should stay within 10 % of the last figure.
+#include "judge/judge.h"
+#include "judge/limitsfile.h"
 #include "protocol/crc32words.h"
 #include "protocol/displaytext.h"
 #include "protocol/framestream.h"
-#include "protocol/judge.h"
-#include "protocol/limitsfile.h"
 #include "protocol/telemetryframe.h"
 #include "workedexamples.h"
 

@@ -2,8 +2,8 @@
 // Target: at least 200,000 CSV rows/s, so that a recorder of many boards and a
 // converter of long recordings are bound by the disk, not by formatting.
 //   build/bench/bench_record
-#include "protocol/recordwriter.h"
 #include "protocol/telemetryframe.h"
+#include "record/recordwriter.h"
 #include "workedexamples.h"
 
 #include <QFile>

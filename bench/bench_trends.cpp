@@ -22,10 +22,10 @@
 // (FILE.csv, FILE.jsonl) or drawn and saved as a picture of the window (FILE.png).
 #include "benchsupport.h"
 #include "packmodel.h"
-#include "protocol/recordreader.h"
-#include "protocol/recordwriter.h"
-#include "window/trendsplot.h"
-#include "window/trendswindow.h"
+#include "record/recordreader.h"
+#include "record/recordwriter.h"
+#include "window/trends/trendsplot.h"
+#include "window/trends/trendswindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>

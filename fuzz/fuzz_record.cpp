@@ -3,8 +3,8 @@
 // it reads must write and read back as itself. And what a cut (a killed recorder, a full
 // disk, a power cut with its tail of NUL bytes) leaves of a recording that RecordWriter
 // wrote must read up to the cut: the rows before it, and the cut reported.
-#include "protocol/recordformat.h"
-#include "protocol/recordreader.h"
+#include "record/recordformat.h"
+#include "record/recordreader.h"
 
 #include <QIODevice>
 #include <QVector>

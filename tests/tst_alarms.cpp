@@ -1,17 +1,17 @@
 // What the window makes of limits: alarms in the title, on the value fields and in the
 // events window, a limits file refused without losing the limits before it, and the
 // events kept beside a recording. A pseudo-terminal stands in for the board.
-#include "protocol/judgeevent.h"
+#include "judge/judgeevent.h"
 #include "protocol/telemetryframe.h"
 #include "protocol/telemetryrecord.h"
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
-#include "window/alarmstyle.h"
+#include "window/alarms/alarmstyle.h"
+#include "window/alarms/windowjudge.h"
 #include "window/customplot.h"
-#include "window/trendsplot.h"
-#include "window/trendswindow.h"
+#include "window/trends/trendsplot.h"
+#include "window/trends/trendswindow.h"
 #include "window/widget.h"
-#include "window/windowjudge.h"
 #include "window/windowmenu.h"
 #include "workedexamples.h"
 

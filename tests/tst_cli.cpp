@@ -1,10 +1,10 @@
 // keldro-cli against keldro-sim, each in a process of its own, over pseudo-terminals:
 // what a script or a lab's overnight run sees.
 #include "childprocess.h"
-#include "protocol/judgeevent.h"
-#include "protocol/recordreader.h"
-#include "protocol/recordwriter.h"
+#include "judge/judgeevent.h"
 #include "protocol/telemetryframe.h"
+#include "record/recordreader.h"
+#include "record/recordwriter.h"
 #include "workedexamples.h"
 
 #include <QBuffer>

@@ -1,5 +1,5 @@
-#include "protocol/judge.h"
-#include "protocol/limitsfile.h"
+#include "judge/judge.h"
+#include "judge/limitsfile.h"
 
 #include <QBuffer>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "protocol/limitsfile.h"
+#include "judge/limitsfile.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
-#include "protocol/recordreader.h"
-#include "protocol/recordwriter.h"
 #include "protocol/telemetryframe.h"
+#include "record/recordreader.h"
+#include "record/recordwriter.h"
 #include "workedexamples.h"
 
 #include <QBuffer>

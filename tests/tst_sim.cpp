@@ -1,8 +1,8 @@
 #include "commandreader.h"
 #include "packmodel.h"
 #include "protocol/commandframe.h"
-#include "protocol/recordformat.h"
 #include "protocol/telemetryframe.h"
+#include "record/recordformat.h"
 #include "wirefaults.h"
 
 #include <QJsonDocument>

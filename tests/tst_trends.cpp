@@ -4,11 +4,11 @@
 // hiding a cell; the PNG export through its dialog. And the store under it, against
 // a brute-force minimum and maximum of every interval.
 
-#include "protocol/recordwriter.h"
 #include "protocol/telemetryframe.h"
-#include "window/trendsplot.h"
-#include "window/trendsreadout.h"
-#include "window/trendswindow.h"
+#include "record/recordwriter.h"
+#include "window/trends/trendsplot.h"
+#include "window/trends/trendsreadout.h"
+#include "window/trends/trendswindow.h"
 #include "workedexamples.h"
 
 #include <QAbstractButton>

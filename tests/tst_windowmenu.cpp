@@ -1,15 +1,15 @@
 // What the main window offers beyond its form: the context menu and its shortcuts,
 // stale and balance marks on the values, copying and saving what it shows, and
 // reopening a port that comes back. A pseudo-terminal stands in for the board.
-#include "protocol/recordreader.h"
-#include "protocol/recordwriter.h"
 #include "protocol/telemetryframe.h"
 #include "ptypair.h"
+#include "record/recordreader.h"
+#include "record/recordwriter.h"
 #include "scratchsettings.h"
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
-#include "window/trendswindow.h"
-#include "window/valuefieldmarks.h"
+#include "window/alarms/valuefieldmarks.h"
+#include "window/trends/trendswindow.h"
 #include "window/widget.h"
 #include "window/windowmenu.h"
 #include "window/windowsettings.h"

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "judge/judge.h"
 #include "portcheck.h"
 #include "porttarget.h"
-#include "protocol/judge.h"
 
 #include <QHash>
 #include <QObject>

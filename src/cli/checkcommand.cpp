@@ -5,7 +5,7 @@
 #include "exitstatus.h"
 #include "judgeoptions.h"
 #include "junitreport.h"
-#include "protocol/recordreader.h"
+#include "record/recordreader.h"
 #include "recorder.h"
 #include "runoptions.h"
 #include "subcommand.h"

@@ -1,7 +1,7 @@
 #include "eventoutput.h"
 
 #include "console.h"
-#include "protocol/recordformat.h"
+#include "record/recordformat.h"
 
 #include <QFile>
 

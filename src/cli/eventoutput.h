@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/judgeevent.h"
+#include "judge/judgeevent.h"
 
 #include <QString>
 #include <QVector>

@@ -2,7 +2,7 @@
 
 #include "console.h"
 #include "exitstatus.h"
-#include "protocol/limitsfile.h"
+#include "judge/limitsfile.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/limits.h"
+#include "judge/limits.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

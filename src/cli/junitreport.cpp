@@ -1,6 +1,6 @@
 #include "junitreport.h"
 
-#include "protocol/recordformat.h"
+#include "record/recordformat.h"
 
 #include <QIODevice>
 #include <QSysInfo>

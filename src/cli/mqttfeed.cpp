@@ -2,7 +2,7 @@
 
 #include "cli/mqtt/mqttpublisher.h"
 #include "console.h"
-#include "protocol/recordformat.h"
+#include "record/recordformat.h"
 #include "serial/porturl.h"
 #include "serial/serialenumerator.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "cli/mqtt/brokersettings.h"
+#include "judge/judgeevent.h"
 #include "porttarget.h"
-#include "protocol/judgeevent.h"
 #include "protocol/telemetryrecord.h"
 
 #include <QHash>

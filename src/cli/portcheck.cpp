@@ -2,7 +2,7 @@
 
 #include "exitstatus.h"
 #include "protocol/displaytext.h"
-#include "protocol/recordformat.h"
+#include "record/recordformat.h"
 
 #include <QLocale>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "protocol/checktally.h"
-#include "protocol/limits.h"
+#include "judge/checktally.h"
+#include "judge/limits.h"
 
 #include <QString>
 #include <QVector>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "porttarget.h"
-#include "protocol/recordwriter.h"
+#include "record/recordwriter.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -1,12 +1,12 @@
 #include "serial/openfailure.h"
 #include "serial/serialport.h"
 #include "ui_widget.h"
+#include "window/alarms/valuefieldmarks.h"
+#include "window/alarms/windowjudge.h"
 #include "window/linkreopener.h"
 #include "window/linkstyle.h"
 #include "window/portlist.h"
-#include "window/valuefieldmarks.h"
 #include "window/widget.h"
-#include "window/windowjudge.h"
 #include "window/windowsettings.h"
 
 #include <QDebug>

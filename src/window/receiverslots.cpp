@@ -2,8 +2,8 @@
 #include "protocol/telemetryrecord.h"
 #include "serial/serialport.h"
 #include "ui_widget.h"
+#include "window/alarms/valuefieldmarks.h"
 #include "window/telemetryview.h"
-#include "window/valuefieldmarks.h"
 #include "window/widget.h"
 
 #include <QDateTime>

@@ -1,8 +1,8 @@
 #include "window/windowrecorder.h"
 
-#include "protocol/judgeevent.h"
-#include "protocol/recordwriter.h"
+#include "judge/judgeevent.h"
 #include "protocol/telemetryrecord.h"
+#include "record/recordwriter.h"
 
 #include <QFile>
 #include <QFileInfo>

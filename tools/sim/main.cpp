@@ -1,7 +1,7 @@
 #include "boardsimulator.h"
 #include "protocol/commandframe.h"
-#include "protocol/recordreader.h"
 #include "ptydevice.h"
+#include "record/recordreader.h"
 #include "recordingplayer.h"
 
 #include <QCommandLineParser>

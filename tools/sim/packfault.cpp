@@ -1,7 +1,7 @@
 #include "packfault.h"
 
 #include "protocol/displaytext.h"
-#include "protocol/recordformat.h"
+#include "record/recordformat.h"
 
 #include <QRegularExpression>
 #include <cmath>

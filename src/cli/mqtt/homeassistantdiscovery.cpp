@@ -1,7 +1,7 @@
 #include "homeassistantdiscovery.h"
 
 #include "protocol/displaytext.h"
-#include "protocol/recordformat.h"
+#include "record/recordformat.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

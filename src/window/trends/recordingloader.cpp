@@ -1,0 +1,243 @@
+#include "window/trends/recordingloader.h"
+
+#include "protocol/telemetryrecord.h"
+#include "record/recordformat.h"
+#include "record/recordreader.h"
+
+#include <QFile>
+#include <QThread>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+// Checking for a cancel and telling the progress every so many frames costs nothing
+// that shows and answers a Cancel within a millisecond or two.
+constexpr qint64 CheckEvery = 1024;
+// A recording this large is read in two halves at once, one on each core: parsing,
+// not the disk, is what takes the time.
+constexpr qint64 SplitFromBytes = 4 * 1024 * 1024;
+
+// Part of a recording as a device of its own: bytes begin to end of the file, after
+// a first line that stands in for the file's (the CSV header a reader starts from).
+class FileSlice : public QIODevice
+{
+public:
+    FileSlice(const QString &path, const QByteArray &head, qint64 begin, qint64 end)
+        : file(path), head(head), begin(begin), end(end)
+    {}
+
+    bool openSlice()
+    {
+        return file.open(QIODevice::ReadOnly) && file.seek(begin) &&
+               open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+    qint64 fileBytesRead() const { return file.pos() - begin; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        qint64 copied = std::min<qint64>(maxSize, head.size() - headRead);
+        std::memcpy(data, head.constData() + headRead, size_t(copied));
+        headRead += copied;
+        const qint64 wanted = std::min(maxSize - copied, end - file.pos());
+        if (wanted <= 0)
+            return copied;
+        const qint64 read = file.read(data + copied, wanted);
+        return read < 0 && copied == 0 ? -1 : copied + std::max<qint64>(read, 0);
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QFile file;
+    QByteArray head;
+    qint64 headRead = 0;
+    qint64 begin;
+    qint64 end;
+};
+
+// What one reader made of a recording or of a part of it.
+struct Part
+{
+    std::unique_ptr<TrendStore> store;
+    QString error;
+    qint64 frames = 0;
+    bool lastLineCutShort = false;
+    bool cancelled = false;
+};
+
+class Progress
+{
+public:
+    Progress(qint64 size, std::atomic<int> *permille)
+        : size(std::max<qint64>(1, size)), permille(permille)
+    {}
+
+    void tell(int part, qint64 bytes)
+    {
+        bytesRead[part] = bytes;
+        if (permille)
+            *permille = int(std::min<qint64>(1000, (bytesRead[0] + bytesRead[1]) * 1000 / size));
+    }
+
+private:
+    qint64 size;
+    std::atomic<int> *permille;
+    std::atomic<qint64> bytesRead[2] = {0, 0};
+};
+
+Part readPart(QIODevice *device, const std::function<qint64()> &position,
+              const TrendStore::Limits &limits, const std::atomic<bool> &cancelled,
+              Progress &progress, int partNumber)
+{
+    Part part;
+    part.store = std::make_unique<TrendStore>(limits);
+    RecordReader reader(device);
+    TelemetryRecord record;
+    while (reader.next(&record)) {
+        part.store->add(record.timeMs, record.telemetry);
+        if (++part.frames % CheckEvery)
+            continue;
+        if (cancelled)
+            break;
+        progress.tell(partNumber, position());
+    }
+    part.cancelled = cancelled;
+    part.error = reader.errorString();
+    // A process killed, a power cut, or a recording still being written: the window
+    // says so, with the number of frames read.
+    part.lastLineCutShort = reader.lastLineCutShort();
+    return part;
+}
+
+// Where the line after the one at offset begins; -1 in a file without one.
+qint64 lineStartAfter(QFile &file, qint64 offset)
+{
+    if (!file.seek(offset))
+        return -1;
+    const QByteArray bytes = file.read(1024 * 1024);
+    const int newline = bytes.indexOf('\n');
+    return newline < 0 || offset + newline + 1 >= file.size() ? -1 : offset + newline + 1;
+}
+
+// Both halves at once, the later one on a thread of its own. A part that cannot be
+// read, or later frames that go back in time, give no store: reading the file
+// whole then says where it breaks, with the right line number.
+Part readInTwo(const QString &path, QFile &file, const TrendStore::Limits &limits,
+               const std::atomic<bool> &cancelled, Progress &progress)
+{
+    file.seek(0);
+    QByteArray start = file.read(4);
+    if (start.startsWith("\xEF\xBB\xBF"))
+        start.remove(0, 3);
+    const bool jsonLines = start.startsWith('{');
+    const qint64 size = file.size();
+    const qint64 middle = lineStartAfter(file, size / 2);
+    if (middle < 0)
+        return {};
+    FileSlice first(path, QByteArray(), 0, middle);
+    FileSlice second(path, jsonLines ? QByteArray() : csvHeaderRow(), middle, size);
+    if (!first.openSlice() || !second.openSlice())
+        return {};
+
+    Part later;
+    std::unique_ptr<QThread> helper(QThread::create([&] {
+        later = readPart(
+            &second, [&second] { return second.fileBytesRead(); }, limits, cancelled, progress, 1);
+    }));
+    helper->start();
+    Part part = readPart(
+        &first, [&first] { return first.fileBytesRead(); }, limits, cancelled, progress, 0);
+    helper->wait();
+    if (part.cancelled || later.cancelled) {
+        part.cancelled = true;
+        return part;
+    }
+    if (!part.error.isEmpty() || !later.error.isEmpty() ||
+        !part.store->append(std::move(*later.store)))
+        return {};
+    part.frames += later.frames;
+    part.lastLineCutShort = later.lastLineCutShort;
+    return part;
+}
+
+} // namespace
+
+RecordingLoader::RecordingLoader(QObject *parent) : QObject(parent) {}
+
+RecordingLoader::~RecordingLoader()
+{
+    if (!thread)
+        return;
+    cancel();
+    thread->wait();
+    delete thread;
+}
+
+void RecordingLoader::start(const QString &path, const TrendStore::Limits &limits)
+{
+    if (thread)
+        return;
+    cancelRequested = false;
+    progress = 0;
+    result = Result();
+    thread = QThread::create(
+        [this, path, limits] { result = read(path, limits, cancelRequested, &progress); });
+    thread->setObjectName(QStringLiteral("recording reader"));
+    // Queued to this object's thread: result is the worker's until the thread ends.
+    connect(thread, &QThread::finished, this, [this] {
+        thread->wait();
+        delete thread;
+        thread = nullptr;
+        emit finished();
+    });
+    thread->start();
+}
+
+void RecordingLoader::cancel()
+{
+    cancelRequested = true;
+}
+
+RecordingLoader::Result RecordingLoader::read(const QString &path, const TrendStore::Limits &limits,
+                                              const std::atomic<bool> &cancelled,
+                                              std::atomic<int> *permille)
+{
+    Result result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = tr("Cannot open %1: %2").arg(path, file.errorString());
+        return result;
+    }
+    // A recording still being written grows while it is read: the progress goes by
+    // the size it had at the start.
+    Progress progress(file.size(), permille);
+    Part part;
+    if (!file.isSequential() && file.size() >= SplitFromBytes)
+        part = readInTwo(path, file, limits, cancelled, progress);
+    if (!part.store && !part.cancelled) {
+        progress.tell(1, 0);
+        file.seek(0);
+        part = readPart(
+            &file, [&file] { return file.pos(); }, limits, cancelled, progress, 0);
+    }
+
+    result.frames = part.frames;
+    if (part.cancelled) {
+        result.cancelled = true;
+        return result;
+    }
+    if (!part.error.isEmpty()) {
+        result.error = tr("Cannot read %1: %2").arg(path, part.error);
+        return result;
+    }
+    if (part.frames == 0) {
+        result.error = tr("%1 holds no frames.").arg(path);
+        return result;
+    }
+    if (part.lastLineCutShort)
+        result.notice = tr("The last line is cut short: %1 frames read.").arg(part.frames);
+    result.store = std::move(part.store);
+    return result;
+}
