@@ -5,6 +5,7 @@
 #include "exitstatus.h"
 #include "judgeoptions.h"
 #include "junitreport.h"
+#include "porttarget.h"
 #include "record/recordreader.h"
 #include "recorder.h"
 #include "runoptions.h"
@@ -192,12 +193,7 @@ int runCheck(const QStringList &arguments)
     parser.addOptions({judgeOptions.limits, options.run.duration, options.run.count,
                        options.recording, options.junit, judgeOptions.events, options.run.poll,
                        options.run.baud});
-    parser.addPositionalArgument(QStringLiteral("PORT"),
-                                 QStringLiteral("ttyUSB0, /dev/ttyUSB0, the path of a device "
-                                                "such as a simulator's pseudo-terminal, or "
-                                                "rfc2217://HOST:PORT or tcp://HOST:PORT for a "
-                                                "port served by ser2net."),
-                                 QStringLiteral("PORT..."));
+    addPortArguments(parser);
     if (const auto status = parseSubcommand(parser, arguments, Help))
         return *status;
 

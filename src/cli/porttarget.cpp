@@ -3,6 +3,7 @@
 #include "serial/openfailure.h"
 #include "serial/porturl.h"
 
+#include <QCommandLineParser>
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
@@ -83,4 +84,14 @@ QString PortTarget::openFailure(const SerialPort &port) const
     if (!found.isEmpty())
         return found;
     return explainOpenFailure(port).text;
+}
+
+void addPortArguments(QCommandLineParser &parser)
+{
+    parser.addPositionalArgument(QStringLiteral("PORT"),
+                                 QStringLiteral("ttyUSB0, /dev/ttyUSB0, the path of a device "
+                                                "such as a simulator's pseudo-terminal, or "
+                                                "rfc2217://HOST:PORT or tcp://HOST:PORT for a "
+                                                "port served by ser2net."),
+                                 QStringLiteral("PORT..."));
 }

@@ -5,6 +5,7 @@
 #include <QVector>
 #include <optional>
 
+class QCommandLineParser;
 class SerialPort;
 
 // A port as named on the command line: "ttyUSB0", "/dev/ttyUSB0", the path of a
@@ -32,3 +33,7 @@ struct PortTarget
     // reading of the failure (busy, gone, no permission), as the window gives it.
     QString openFailure(const SerialPort &port) const;
 };
+
+// The PORT... arguments of the commands that read boards (record, check): what a
+// port may be named, for their --help.
+void addPortArguments(QCommandLineParser &parser);

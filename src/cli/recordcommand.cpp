@@ -5,6 +5,7 @@
 #include "exitstatus.h"
 #include "judgeoptions.h"
 #include "mqttfeed.h"
+#include "porttarget.h"
 #include "recorder.h"
 #include "runoptions.h"
 #include "subcommand.h"
@@ -215,12 +216,7 @@ int runRecord(const QStringList &arguments)
                        judgeOptions.events, options.noReconnect, options.mqtt, options.boardId,
                        options.qos, options.mqttQueue, options.mqttCa, options.mqttAuth,
                        options.haDiscovery});
-    parser.addPositionalArgument(QStringLiteral("PORT"),
-                                 QStringLiteral("ttyUSB0, /dev/ttyUSB0, the path of a device "
-                                                "such as a simulator's pseudo-terminal, or "
-                                                "rfc2217://HOST:PORT or tcp://HOST:PORT for a "
-                                                "port served by ser2net."),
-                                 QStringLiteral("PORT..."));
+    addPortArguments(parser);
     if (const auto status = parseSubcommand(parser, arguments, Help))
         return *status;
 
