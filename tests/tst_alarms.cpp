@@ -9,6 +9,7 @@
 #include "serial/serialenumerator.h"
 #include "window/alarms/alarmstrip.h"
 #include "window/alarms/alarmstyle.h"
+#include "window/alarms/eventswindow.h"
 #include "window/alarms/windowjudge.h"
 #include "window/customplot.h"
 #include "window/portboxstyle.h"
@@ -413,11 +414,16 @@ private slots:
                  qPrintable(time.data().toString()));
         QCOMPARE(time.data(Qt::ToolTipRole).toString(),
                  QDate::currentDate().toString("yyyy-MM-dd ") + time.data().toString());
-        for (int column : {0, 1}) {
-            const QString text = events->index(19, column).data().toString();
-            QVERIFY2(table->columnWidth(column) > table->fontMetrics().horizontalAdvance(text),
-                     qPrintable(text));
-        }
+        // A window opened after them too.
+        EventsWindow late(window->windowJudge());
+        late.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&late));
+        for (QTableView *view : {table, late.findChild<QTableView *>("events")})
+            for (int column : {0, 1}) {
+                const QString text = events->index(19, column).data().toString();
+                QVERIFY2(view->columnWidth(column) > view->fontMetrics().horizontalAdvance(text),
+                         qPrintable(text));
+            }
     }
 
     void openedRecordingDrawsTheLoadedLimits()

@@ -6,6 +6,7 @@
 #include <QBoxLayout>
 #include <QDateTime>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -38,6 +39,7 @@ EventsWindow::EventsWindow(WindowJudge *judge, QWidget *parent)
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->horizontalHeader()->setStretchLastSection(true);
+    table->viewport()->installEventFilter(this);
     widenColumns(0, log->rowCount() - 1);
 
     auto *save = new QPushButton(tr("Save as JSON Lines…"), this);
@@ -87,9 +89,11 @@ void EventsWindow::widenColumns(int firstRow, int lastRow)
 {
     const QAbstractItemModel *log = table->model();
     const QFontMetrics metrics(table->font());
-    // The item delegate's margin on either side of a text, and the grid line.
+    // The item delegate's margin on either side of a text and the grid line, and half a
+    // character's room so that the next column's text does not touch it.
     const int margins =
-        2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1) + 1;
+        2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1) + 1 +
+        metrics.averageCharWidth() / 2;
     for (const int column : {int(EventLog::TimeColumn), int(EventLog::PortColumn)}) {
         int &widest = contentWidths[size_t(column)];
         widest = qMax(widest, table->horizontalHeader()->sectionSizeHint(column));
@@ -114,10 +118,13 @@ void EventsWindow::fitColumns()
     }
 }
 
-void EventsWindow::resizeEvent(QResizeEvent *event)
+// The table's width is known only once it is laid out and shown, and it changes with
+// the window's.
+bool EventsWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    QWidget::resizeEvent(event);
-    fitColumns();
+    if (watched == table->viewport() && event->type() == QEvent::Resize)
+        fitColumns();
+    return QWidget::eventFilter(watched, event);
 }
 
 void EventsWindow::showLimits()

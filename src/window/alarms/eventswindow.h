@@ -25,7 +25,7 @@ public:
     bool saveJsonLines(const QString &path, QString *error) const;
 
 protected:
-    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void widenColumns(int firstRow, int lastRow);
