@@ -37,8 +37,9 @@
 #include <sys/resource.h>
 
 namespace {
-// The worked type 2 frame raises the OC and LOW_TEMP flags; the newer joins the title.
-const QString type2Alarm = QStringLiteral(" — ALARM: LOW_TEMP raised");
+// The worked type 2 frame raises the OC and LOW_TEMP flags; the title counts them and
+// names the first.
+const QString type2Alarm = QStringLiteral(" — ALARM (2): OC");
 
 QByteArray fileContents(const QString &path)
 {

@@ -1,10 +1,10 @@
 #include "judge/judge.h"
 
+#include "judge/alarmtext.h"
 #include "protocol/cellbalance.h"
 #include "protocol/displaytext.h"
 #include "record/recordformat.h"
 
-#include <QLocale>
 #include <QStringBuilder>
 #include <cmath>
 
@@ -17,17 +17,9 @@ int limitKey(Limit limit, int slot)
     return int(limit) * 16 + slot;
 }
 
-// Whole numbers as integers, as in the events file.
-QString numberText(double value)
-{
-    if (std::trunc(value) == value && std::abs(value) < 9007199254740992.0)
-        return QString::number(qint64(value));
-    return QString::number(value, 'g', QLocale::FloatingPointShortest);
-}
-
 QString quantity(double value, LimitUnit unit)
 {
-    return numberText(value) % QLatin1Char(' ') % QString::fromUtf8(limitUnitSymbol(unit));
+    return judgedNumber(value) % QLatin1Char(' ') % QString::fromUtf8(limitUnitSymbol(unit));
 }
 
 // "above 4250 mV", "back below 4250 mV", "below 2800 mV", "back above 2800 mV"

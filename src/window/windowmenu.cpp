@@ -108,7 +108,6 @@ WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
     addEntry(tr("About keldro"), QKeySequence(), &WindowMenu::showAbout);
 
     connect(recorder, &WindowRecorder::failed, this, &WindowMenu::recordingFailed);
-    connect(judge, &WindowJudge::alarmsChanged, this, &WindowMenu::updateTitle);
 
     // A right click on a label, a button or the free space reaches the window; the
     // text fields and the log have menus of their own, which get the entries too.
@@ -229,14 +228,19 @@ bool WindowMenu::startRecording(const QString &path)
     return true;
 }
 
-// The alarm before the recording: of the two it is the one that must not be cut off
-// where the title bar runs out of room.
+void WindowMenu::showAlarms(const QStringList &items)
+{
+    alarmItems = items;
+    updateTitle();
+}
+
+// The alarms before the recording, and their count before the first of them: a window
+// manager cuts a long title in the middle or at the end, and "ALARM (4)" must survive.
 void WindowMenu::updateTitle()
 {
     QString title = baseTitle;
-    const QVector<JudgeEvent> &raised = judge->raisedAlarms();
-    if (!raised.isEmpty())
-        title += tr(" — ALARM: %1").arg(raised.last().text);
+    if (!alarmItems.isEmpty())
+        title += tr(" — ALARM (%1): %2").arg(alarmItems.size()).arg(alarmItems.first());
     if (recorder->isRecording())
         title += tr(" — recording %1").arg(QFileInfo(recorder->path()).fileName());
     window->setWindowTitle(title);
@@ -341,6 +345,11 @@ bool WindowMenu::openRecording(const QString &path)
     auto *trends = new TrendsWindow(window);
     trends->setAttribute(Qt::WA_DeleteOnClose);
     rememberView(trends);
+    // The limits loaded in the window, now and after: a recording is read against the
+    // limits the technician holds it to, not the ones it was recorded with.
+    trends->setLimits(judge->limits());
+    connect(judge, &WindowJudge::limitsChanged, trends,
+            [this, trends] { trends->setLimits(judge->limits()); });
     QString error;
     if (!trends->openRecording(path, &error)) {
         delete trends;

@@ -26,7 +26,7 @@ QT_END_NAMESPACE
 // recordings and the recent ones, limits, events, the receive log, copying the values,
 // reopening a returning port, About. A right click on the window shows the entries;
 // the text fields and the receive log show them after their own standard entries. It
-// keeps the window's title: the recording and the newest alarm raised join it.
+// keeps the window's title: the alarms raised and the recording join it.
 class WindowMenu : public QObject
 {
     Q_OBJECT
@@ -62,6 +62,11 @@ public:
     // One frame the window has accepted, for the live trends.
     void frameAccepted(const TelemetryRecord &record);
 
+    // The alarms raised now as the alarm strip words them, oldest first: the title
+    // names how many and the first.
+    void showAlarms(const QStringList &items);
+    void showEvents();
+
     // The main window is closing: the live trends window's place, if it is shown,
     // is the one to remember.
     void rememberPlaces();
@@ -84,7 +89,6 @@ private:
     void chooseRecording();
     void chooseLimits();
     void chooseLimitsFile();
-    void showEvents();
     void saveReceiveLog();
     void copyValues();
     void showAbout();
@@ -99,6 +103,7 @@ private:
     TrendsWindow *liveTrends = nullptr;
     EventsWindow *eventsWindow = nullptr;
     QString baseTitle;
+    QStringList alarmItems;
     QFileDialog::Options dialogOptions;
     QAction *recordEntry;
     QAction *reopenEntry;

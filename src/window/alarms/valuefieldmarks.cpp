@@ -145,9 +145,12 @@ QString ValueFieldMarks::balanceText() const
 
 void ValueFieldMarks::setStale(bool isStale)
 {
+    const bool changed = stale != isStale;
     stale = isStale;
     for (int i = 0; i < fields.size(); ++i)
         mark(i, stale ? Mark::Stale : i < CellFields ? cellMark(i) : Mark::Normal);
+    if (changed)
+        emit staleChanged(stale);
 }
 
 ValueFieldMarks::Mark ValueFieldMarks::cellMark(int cell) const

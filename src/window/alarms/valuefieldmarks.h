@@ -55,6 +55,10 @@ public:
     // cell fields' tooltip.
     QString balanceText() const;
 
+signals:
+    // The values have just gone grey, or black again.
+    void staleChanged(bool stale);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
