@@ -13,9 +13,12 @@
 #include "terminationsignals.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <vector>
@@ -72,30 +75,35 @@ struct Options
                              QStringLiteral("FILE")};
 };
 
-// The JUnit file is opened before the check starts, so that one that cannot be
-// written ends it at once, and written when it ends.
-struct Report
+// The JUnit file is opened as soon as the arguments are read, so that one that cannot
+// be written ends the check at once, and written whenever the run ends: with the
+// result, or with why there is none. It replaces the old report only when complete.
+class Report
 {
-    QFile junit;
-    bool newFile = false;
-
-    bool open(const QString &path)
+public:
+    explicit Report(const QString &path) : startMs(QDateTime::currentMSecsSinceEpoch())
     {
-        if (path.isEmpty())
-            return true;
         junit.setFileName(path);
-        newFile = !junit.exists();
-        if (junit.open(QIODevice::ReadWrite))
+    }
+
+    bool open()
+    {
+        if (junit.fileName().isEmpty())
+            return true;
+        // Written in place where the folder takes no file beside it (--junit /dev/stdout).
+        junit.setDirectWriteFallback(true);
+        if (junit.open(QIODevice::WriteOnly))
             return true;
         Console::error(
             QStringLiteral("cannot write %1: %2").arg(junit.fileName(), junit.errorString()));
         return false;
     }
-    void discard()
+    // The run ends without a check, for the reason already said; returns its status.
+    int refuse(int status, const QString &reason)
     {
-        junit.close();
-        if (newFile)
-            junit.remove();
+        if (junit.isOpen())
+            commit(writeJUnitRefusal(&junit, startMs, reason, status), &status);
+        return status;
     }
     // The table on standard output, the JUnit file; the exit status of the check.
     int finish(const JudgeSettings &judging, const QVector<PortCheck> &checks, int runStatus)
@@ -103,19 +111,26 @@ struct Report
         const QByteArray table = checkTable(judging.limits, checks);
         std::fwrite(table.constData(), 1, size_t(table.size()), stdout);
         std::fflush(stdout);
-        int status = runStatus != Done ? runStatus : checkExitStatus(checks);
-        if (junit.isOpen()) {
-            junit.resize(0);
-            if (!writeJUnitReport(&junit, judging.limits, judging.limitsPath, checks) ||
-                !junit.flush()) {
-                Console::error(QStringLiteral("writing %1 failed: %2")
-                                   .arg(junit.fileName(), junit.errorString()));
-                status = LinkFailed;
-            }
-            junit.close();
-        }
+        // A run that failed itself (a full disk under the events) says so over the verdict.
+        int status = runStatus != Done ? runStatus : checkExitStatus(judging.limits, checks);
+        if (junit.isOpen())
+            commit(writeJUnitReport(&junit, judging.limits, judging.limitsPath, checks), &status);
         return status;
     }
+
+private:
+    void commit(bool written, int *status)
+    {
+        if (written && junit.commit())
+            return;
+        Console::error(
+            QStringLiteral("writing %1 failed: %2").arg(junit.fileName(), junit.errorString()));
+        junit.cancelWriting();
+        *status = std::max(*status, int(LinkFailed));
+    }
+
+    QSaveFile junit;
+    qint64 startMs;
 };
 
 // A recording, judged frame by frame as fast as it reads: a Judge per port, in the
@@ -126,9 +141,9 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        Console::error(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-        report->discard();
-        return CannotStart;
+        const QString why = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        Console::error(why);
+        return report->refuse(CannotStart, why);
     }
     QElapsedTimer clock;
     clock.start();
@@ -155,16 +170,15 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
         if (!judged.isEmpty()) {
             if (!events->write(judged)) {
                 Console::error(events->errorString());
-                report->discard();
-                return LinkFailed;
+                return report->refuse(LinkFailed, events->errorString());
             }
             judged.clear();
         }
     }
     if (reader.hasError()) {
-        Console::error(QStringLiteral("%1: %2").arg(path, reader.errorString()));
-        report->discard();
-        return UsageError;
+        const QString why = QStringLiteral("%1: %2").arg(path, reader.errorString());
+        Console::error(why);
+        return report->refuse(UsageError, why);
     }
     qint64 frames = 0;
     for (int i = 0; i < checks.size(); ++i) {
@@ -180,7 +194,12 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
     // A recording without a row has no port to name: the file stands for it.
     if (checks.isEmpty())
         checks.append({QFileInfo(path).fileName(), CheckTally(), 0, 0});
-    return report->finish(judging, checks, Done);
+    int status = Done;
+    if (!events->sync()) {
+        Console::error(events->errorString());
+        status = LinkFailed;
+    }
+    return report->finish(judging, checks, status);
 }
 
 } // namespace
@@ -197,65 +216,67 @@ int runCheck(const QStringList &arguments)
     if (const auto status = parseSubcommand(parser, arguments, Help))
         return *status;
 
+    // From here on every end of the run is in the report.
+    Report report(parser.value(options.junit));
+    if (!report.open())
+        return CannotStart;
+    auto usage = [&report](const QString &why) {
+        return report.refuse(usageError(Help, why), why);
+    };
     if (!parser.isSet(judgeOptions.limits))
-        return usageError(Help, QStringLiteral("name the limits to judge against with --limits "
-                                               "FILE"));
+        return usage(QStringLiteral("name the limits to judge against with --limits FILE"));
     const QStringList ports = parser.positionalArguments();
     const bool ofRecording = parser.isSet(options.recording);
     RecordSettings settings;
     if (ofRecording) {
         if (!ports.isEmpty())
-            return usageError(Help, QStringLiteral("name ports or --recording FILE, not both"));
+            return usage(QStringLiteral("name ports or --recording FILE, not both"));
         for (const QCommandLineOption *live :
              {&options.run.duration, &options.run.count, &options.run.poll, &options.run.baud}) {
             if (parser.isSet(*live))
-                return usageError(Help, QStringLiteral("--%1 is for ports, not a recording")
-                                            .arg(live->names().constFirst()));
+                return usage(QStringLiteral("--%1 is for ports, not a recording")
+                                 .arg(live->names().constFirst()));
         }
     } else {
         if (ports.isEmpty())
-            return usageError(Help, QStringLiteral("name at least one port, or --recording "
-                                                   "FILE"));
+            return usage(QStringLiteral("name at least one port, or --recording FILE"));
         QString portError;
         const std::optional<QVector<PortTarget>> targets =
             PortTarget::fromArguments(ports, &portError);
         if (!targets)
-            return usageError(Help, portError);
+            return usage(portError);
         settings.ports = *targets;
         if (parser.isSet(options.run.duration) == parser.isSet(options.run.count))
-            return usageError(Help, QStringLiteral("say how long to judge: --duration SECONDS "
-                                                   "or --count N"));
+            return usage(QStringLiteral("say how long to judge: --duration SECONDS or --count N"));
         if (const QString wrong = readRunOptions(parser, options.run, &settings); !wrong.isEmpty())
-            return usageError(Help, wrong);
+            return usage(wrong);
     }
     JudgeSettings judging;
-    if (const auto status = readJudgeOptions(parser, judgeOptions, &judging))
-        return *status;
+    QString refusal;
+    if (const auto status = readJudgeOptions(parser, judgeOptions, &judging, &refusal))
+        return report.refuse(*status, refusal);
     for (const PortTarget &target : qAsConst(settings.ports)) {
         if (const QString problem = target.problem(); !problem.isEmpty()) {
             Console::error(problem);
-            return CannotStart;
+            return report.refuse(CannotStart, problem);
         }
     }
 
     // The files before the ports, as record opens them.
-    Report report;
-    if (!report.open(parser.value(options.junit)))
-        return CannotStart;
     QFile eventsFile(judging.eventsPath);
     const bool newEventsFile = !judging.eventsPath.isEmpty() && !eventsFile.exists();
-    auto discardFiles = [&] {
-        report.discard();
+    auto refuseStart = [&](const QString &why) {
         eventsFile.close();
         if (newEventsFile)
             eventsFile.remove();
+        return report.refuse(CannotStart, why);
     };
     if (!judging.eventsPath.isEmpty() &&
         !eventsFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        Console::error(QStringLiteral("cannot write %1: %2")
-                           .arg(eventsFile.fileName(), eventsFile.errorString()));
-        discardFiles();
-        return CannotStart;
+        const QString why = QStringLiteral("cannot write %1: %2")
+                                .arg(eventsFile.fileName(), eventsFile.errorString());
+        Console::error(why);
+        return refuseStart(why);
     }
     std::signal(SIGPIPE, SIG_IGN);
     EventOutput events(judging.eventsPath.isEmpty() ? nullptr : &eventsFile);
@@ -270,10 +291,8 @@ int runCheck(const QStringList &arguments)
                      [&recorder] { recorder.finish(Done); });
     QObject::connect(&recorder, &Recorder::finished, qApp, &QCoreApplication::exit,
                      Qt::QueuedConnection);
-    if (!recorder.start()) {
-        discardFiles();
-        return CannotStart;
-    }
+    if (!recorder.start(&refusal))
+        return refuseStart(refusal);
     const int status = QCoreApplication::exec();
     return report.finish(judging, judges->checks(), status);
 }
