@@ -15,6 +15,7 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 #include <csignal>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -559,10 +560,11 @@ private slots:
         QFile::remove(link);
     }
 
-    // A check that cannot be made replaces an earlier report with one that says why.
-    void check_junitWhenItCannotCheck_data()
+    // A check that cannot be made, or ends early, replaces an earlier report with one
+    // that says why.
+    void check_junitSaysWhatEndedTheRun_data()
     {
-        QTest::addColumn<QStringList>("check"); // {dir} filled in
+        QTest::addColumn<QStringList>("check"); // {dir} and {port} filled in
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("reason");
         QTest::newRow("2 a typo in the limits file")
@@ -579,8 +581,12 @@ private slots:
         QTest::newRow("3 no such port")
             << QStringList{"/dev/ttyUSB97", "--limits", "{dir}/max.toml", "--count", "1"} << 3
             << "no such port: /dev/ttyUSB97";
+        QTest::newRow("1 the events file on a full disk")
+            << QStringList{"{port}", "--limits", "{dir}/max.toml", "--count",
+                           "5",      "--events", "/dev/full"}
+            << 1 << "writing /dev/full failed: " + QString::fromLocal8Bit(strerror(ENOSPC));
     }
-    void check_junitWhenItCannotCheck()
+    void check_junitSaysWhatEndedTheRun()
     {
         QFETCH(QStringList, check);
         QFETCH(int, status);
@@ -589,8 +595,11 @@ private slots:
         writeFile(path("max.toml"), "[cells]\nmax_mV = 4250\n");
         writeFile(path("bad.csv"), csvHeaderRow() + "x\n");
         writeFile(path("old.xml"), "<testsuites tests=\"1\" failures=\"0\" errors=\"0\"/>\n");
+        QString port;
+        Process board = startBoard({"--interval", "50"}, &port);
         for (QString &argument : check)
-            argument.replace(QLatin1String("{dir}"), dir.path());
+            argument.replace(QLatin1String("{dir}"), dir.path())
+                .replace(QLatin1String("{port}"), port);
         Process cli = startCli(QStringList{"check", "--junit", path("old.xml")} + check);
         QVERIFY(ends(cli));
         QCOMPARE(cli->exitCode(), status);
@@ -599,11 +608,10 @@ private slots:
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QString error;
         const JUnitSuites suites = readJUnit(xml, &error);
-        QCOMPARE(suites.size(), 1);
-        QCOMPARE(suites[0].second.size(), 1);
-        QVERIFY2(suites[0].second[0].second.startsWith("error: ") &&
-                     suites[0].second[0].second.contains(reason),
-                 xml.constData());
+        QVERIFY(!suites.isEmpty() && !suites.last().second.isEmpty());
+        const QPair<QString, QString> run = suites.last().second.last();
+        QCOMPARE(run.first, QStringLiteral("run"));
+        QVERIFY2(run.second.startsWith("error: ") && run.second.contains(reason), xml.constData());
     }
 
     // Last night's recording judged again, with the table and statuses of a live check.

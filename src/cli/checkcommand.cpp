@@ -106,7 +106,9 @@ public:
         return status;
     }
     // The table on standard output, the JUnit file; the exit status of the check.
-    int finish(const JudgeSettings &judging, const QVector<PortCheck> &checks, int runStatus)
+    // runFailure: what ended the run early, as already said.
+    int finish(const JudgeSettings &judging, const QVector<PortCheck> &checks, int runStatus,
+               const QString &runFailure = QString())
     {
         const QByteArray table = checkTable(judging.limits, checks);
         std::fwrite(table.constData(), 1, size_t(table.size()), stdout);
@@ -114,7 +116,8 @@ public:
         // A run that failed itself (a full disk under the events) says so over the verdict.
         int status = runStatus != Done ? runStatus : checkExitStatus(judging.limits, checks);
         if (junit.isOpen())
-            commit(writeJUnitReport(&junit, judging.limits, judging.limitsPath, checks), &status);
+            commit(writeJUnitReport(&junit, judging.limits, judging.limitsPath, checks, runFailure),
+                   &status);
         return status;
     }
 
@@ -194,12 +197,11 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
     // A recording without a row has no port to name: the file stands for it.
     if (checks.isEmpty())
         checks.append({QFileInfo(path).fileName(), CheckTally(), 0, 0});
-    int status = Done;
     if (!events->sync()) {
         Console::error(events->errorString());
-        status = LinkFailed;
+        return report->finish(judging, checks, LinkFailed, events->errorString());
     }
-    return report->finish(judging, checks, status);
+    return report->finish(judging, checks, Done);
 }
 
 } // namespace
@@ -294,5 +296,5 @@ int runCheck(const QStringList &arguments)
     if (!recorder.start(&refusal))
         return refuseStart(refusal);
     const int status = QCoreApplication::exec();
-    return report.finish(judging, judges->checks(), status);
+    return report.finish(judging, judges->checks(), status, recorder.failure());
 }

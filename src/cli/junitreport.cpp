@@ -106,6 +106,26 @@ void writeTestcase(QXmlStreamWriter &xml, const PortCheck &check, const CheckRow
     xml.writeEndElement();
 }
 
+// A testsuite of the run itself, with one testcase in error: what ended it.
+void writeRunError(QXmlStreamWriter &xml, qint64 startMs, qint64 durationMs, const QString &type,
+                   const QString &reason, const QString &details)
+{
+    Counts counts;
+    counts.add(CheckResult::Error);
+    startSuite(xml, SuitesName, counts, startMs, durationMs);
+    xml.writeStartElement(QStringLiteral("testcase"));
+    xml.writeAttribute(QStringLiteral("classname"), SuitesName);
+    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("run"));
+    xml.writeAttribute(QStringLiteral("time"), seconds(durationMs));
+    xml.writeStartElement(QStringLiteral("error"));
+    xml.writeAttribute(QStringLiteral("type"), type);
+    xml.writeAttribute(QStringLiteral("message"), reason);
+    xml.writeCharacters(details);
+    xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndElement();
+}
+
 bool endDocument(QXmlStreamWriter &xml, QIODevice *device)
 {
     xml.writeEndElement();
@@ -116,7 +136,7 @@ bool endDocument(QXmlStreamWriter &xml, QIODevice *device)
 } // namespace
 
 bool writeJUnitReport(QIODevice *device, const Limits &limits, const QString &limitsPath,
-                      const QVector<PortCheck> &checks)
+                      const QVector<PortCheck> &checks, const QString &runFailure)
 {
     QVector<QVector<CheckRow>> rows;
     QVector<Counts> suites;
@@ -131,6 +151,8 @@ bool writeJUnitReport(QIODevice *device, const Limits &limits, const QString &li
         }
         totalMs = qMax(totalMs, check.endMs - check.startMs);
     }
+    if (!runFailure.isEmpty())
+        total.add(CheckResult::Error);
 
     QXmlStreamWriter xml(device);
     xml.setAutoFormatting(true);
@@ -155,14 +177,21 @@ bool writeJUnitReport(QIODevice *device, const Limits &limits, const QString &li
             writeTestcase(xml, check, row);
         xml.writeEndElement();
     }
+    if (!runFailure.isEmpty()) {
+        const qint64 startMs =
+            checks.isEmpty() ? QDateTime::currentMSecsSinceEpoch() : checks.constFirst().startMs;
+        writeRunError(xml, startMs, totalMs, QStringLiteral("run_failed"), runFailure,
+                      QStringLiteral("the run ended before its time; the testcases above hold "
+                                     "what was judged until then"));
+    }
     return endDocument(xml, device);
 }
 
 bool writeJUnitRefusal(QIODevice *device, qint64 startMs, const QString &reason, int exitStatus)
 {
+    const qint64 durationMs = QDateTime::currentMSecsSinceEpoch() - startMs;
     Counts counts;
     counts.add(CheckResult::Error);
-    const qint64 durationMs = QDateTime::currentMSecsSinceEpoch() - startMs;
     QXmlStreamWriter xml(device);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
@@ -170,18 +199,8 @@ bool writeJUnitRefusal(QIODevice *device, qint64 startMs, const QString &reason,
     xml.writeAttribute(QStringLiteral("name"), SuitesName);
     writeCounts(xml, counts, false);
     xml.writeAttribute(QStringLiteral("time"), seconds(durationMs));
-    startSuite(xml, SuitesName, counts, startMs, durationMs);
-    xml.writeStartElement(QStringLiteral("testcase"));
-    xml.writeAttribute(QStringLiteral("classname"), SuitesName);
-    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("check"));
-    xml.writeAttribute(QStringLiteral("time"), seconds(durationMs));
-    xml.writeStartElement(QStringLiteral("error"));
-    xml.writeAttribute(QStringLiteral("type"), QStringLiteral("cannot_check"));
-    xml.writeAttribute(QStringLiteral("message"), reason);
-    xml.writeCharacters(
+    writeRunError(
+        xml, startMs, durationMs, QStringLiteral("cannot_check"), reason,
         QStringLiteral("the check was not made; keldro-cli exited with status %1").arg(exitStatus));
-    xml.writeEndElement();
-    xml.writeEndElement();
-    xml.writeEndElement();
     return endDocument(xml, device);
 }

@@ -16,11 +16,13 @@ class QIODevice;
 // disabled and errors. Every testcase's time is its port's check, all rows being
 // judged over the same frames.
 //
-// limitsPath names the limits file in each testsuite's properties.
+// limitsPath names the limits file in each testsuite's properties. runFailure, when
+// given, is what ended the run early (an events file on a full disk): a testsuite of its
+// own then holds it, as one testcase in error.
 bool writeJUnitReport(QIODevice *device, const Limits &limits, const QString &limitsPath,
-                      const QVector<PortCheck> &checks);
+                      const QVector<PortCheck> &checks, const QString &runFailure = QString());
 
 // The report of a check that could not be made (a malformed limits file, a recording
-// that cannot be read, a port that does not open): one testcase in error, saying why,
-// so that a CI never reads an earlier run's report as this one's.
+// that cannot be read, a port that does not open): one testcase, "run", in error, saying
+// why, so that a CI never reads an earlier run's report as this one's.
 bool writeJUnitRefusal(QIODevice *device, qint64 startMs, const QString &reason, int exitStatus);

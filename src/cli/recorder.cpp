@@ -104,6 +104,7 @@ void Recorder::setJudges(BoardJudges *boardJudges)
         if (done)
             return;
         Console::error(message);
+        failureMessage = message;
         finish(LinkFailed);
     });
 }
@@ -120,12 +121,16 @@ bool Recorder::start(QString *failure)
             opened->close();
         return false;
     }
+    running.start();
     for (const BoardLink *link : qAsConst(links)) {
         if (feed)
             feed->setPortOpen(link->target().name, true);
         if (judges)
             judges->linkOpened(link->target().name);
     }
+    // An events file that took not even the first event has ended the run already.
+    if (done)
+        return true;
     // The ports are open: now a named file's earlier contents go. Standard output is
     // left as the shell opened it: ">>" appends, below the header the file has.
     if (rows && !rows->fileName().isEmpty() && !rows->isSequential()) {
@@ -134,7 +139,6 @@ bool Recorder::start(QString *failure)
     }
     if (rows)
         writer.writeHeader();
-    running.start();
     if (settings.reconnect) {
         // udev announces a port that is back before the path poll would find it.
         enumerator = new SerialEnumerator(this);
@@ -309,6 +313,7 @@ void Recorder::finish(int status)
     if (judges) {
         if (const QString failure = judges->stop(); !failure.isEmpty()) {
             Console::error(failure);
+            failureMessage = failure;
             status = std::max(status, int(LinkFailed));
         }
     }

@@ -53,6 +53,9 @@ public:
     bool start(QString *failure = nullptr);
     // Ends the run: ports closed, rows flushed, summary written.
     void finish(int status);
+    // What ended the run early or spoilt its end (an events file on a full disk), as
+    // said on standard error; empty when nothing did.
+    QString failure() const { return failureMessage; }
 
 signals:
     void finished(int status);
@@ -84,5 +87,6 @@ private:
     QElapsedTimer running;
     TelemetryRecord lastRecord;
     qint64 rowsTaken = 0;
+    QString failureMessage;
     bool done = false;
 };
