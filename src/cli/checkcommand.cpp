@@ -31,11 +31,13 @@ const SubcommandHelp Help{
     "       keldro-cli check --recording FILE --limits FILE [--junit FILE]",
     "Judges boards against a limits file for a while, or a recording made by record or\n"
     "the window (CSV or JSON Lines) with the same judge, and ends with a table on\n"
-    "standard output: for each port every limit the file sets and the protection flags,\n"
-    "the worst value seen and where, how often the alarm was raised, and PASS or FAIL.\n"
-    "The check fails when any alarm was raised, even one that cleared later: a limit\n"
-    "crossed (strictly beyond it) or a protection flag of fail_on raised. The events go\n"
-    "to standard error as they come, with their time and port, or to --events FILE as\n"
+    "standard output: for each port every limit the file sets, the protection flags and\n"
+    "the link, the worst value seen and where, how often the alarm was raised, and the\n"
+    "result. The check fails when any alarm was raised, even one that cleared later: a\n"
+    "limit crossed (strictly beyond it) or a protection flag of fail_on raised; and when\n"
+    "the frames stopped for longer than 3 s (the link went stale, or was lost and came\n"
+    "back later). A link lost and not back by the end is an error. The events go to\n"
+    "standard error as they come, with their time and port, or to --events FILE as\n"
     "JSON Lines. Ports are named as for record; the summary goes to standard error.\n"
     "A limits file that does not parse ends the check before it starts, naming its\n"
     "line and key (status 2): a typo never switches a limit off.",
@@ -45,14 +47,22 @@ const SubcommandHelp Help{
     "  ttyUSB0  cells.max_spread_mV  80     93     cell2,cell11  1       FAIL\n"
     "  ttyUSB0  temperature.max_C    60     41.5   mosfet_C      0       PASS\n"
     "  ttyUSB0  protection           all    none   -             0       PASS\n"
+    "  ttyUSB0  link                 3      0.2    -             0       PASS\n"
     "then one verdict line per port. WORST is the lowest value seen for a minimum and\n"
     "the highest for a maximum, in the key's unit; for protection, the flags ever\n"
-    "raised. RESULT is ERROR for a port that sent no frame.\n"
+    "raised; for link, the longest time without a good frame, in seconds (RAISED: how\n"
+    "often the frames stopped for longer than the 3 s of LIMIT). A recording has no\n"
+    "link row. RESULT is ERROR for every row of a port that sent no frame and for the\n"
+    "link of one lost and not back by the end, and n/a for a value no frame carried\n"
+    "(a layout 1 board has no protection flags).\n"
     "\n"
     "--junit FILE writes JUnit XML for Jenkins (junit) or GitLab (artifacts:reports:\n"
-    "junit): a testsuite per port, a testcase per limit the file sets and one named\n"
-    "protection; a failure's message is the first raised event's text and the count\n"
-    "of raised events.\n"
+    "junit): a testsuite per port with its timestamp, host and time, a testcase per row\n"
+    "of the table with the time judged; a failure's message is the first raised event's\n"
+    "text and the count of raised events, an n/a row is skipped and an ERROR row in\n"
+    "error, with the reason. A check that cannot be made (a malformed limits file, a\n"
+    "recording or port that cannot be read) writes one testcase in error saying why,\n"
+    "so that no earlier report is left in its place.\n"
     "\n"
     "Examples:\n"
     "  keldro-cli check ttyUSB0 --limits pack.toml --duration 60\n"
@@ -71,7 +81,8 @@ struct Options
                                                 "JSON Lines), instead of ports."),
                                  QStringLiteral("FILE")};
     QCommandLineOption junit{QStringLiteral("junit"),
-                             QStringLiteral("Write the result as JUnit XML to FILE (replaced)."),
+                             QStringLiteral("Write the result, or why there is none, as JUnit "
+                                            "XML to FILE (replaced)."),
                              QStringLiteral("FILE")};
 };
 
