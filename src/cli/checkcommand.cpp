@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -88,32 +89,34 @@ struct Options
 
 // The JUnit file is opened as soon as the arguments are read, so that one that cannot
 // be written ends the check at once, and written whenever the run ends: with the
-// result, or with why there is none. It replaces the old report only when complete.
+// result, or with why there is none. A file replaces the old report only when complete;
+// a pipe or a device (--junit /dev/stdout) is written as it is.
 class Report
 {
 public:
-    explicit Report(const QString &path) : startMs(QDateTime::currentMSecsSinceEpoch())
-    {
-        junit.setFileName(path);
-    }
+    explicit Report(const QString &path) : path(path), startMs(QDateTime::currentMSecsSinceEpoch())
+    {}
 
     bool open()
     {
-        if (junit.fileName().isEmpty())
+        if (path.isEmpty())
             return true;
-        // Written in place where the folder takes no file beside it (--junit /dev/stdout).
-        junit.setDirectWriteFallback(true);
-        if (junit.open(QIODevice::WriteOnly))
+        const QFileInfo target(path);
+        if (!target.exists() || target.isFile())
+            junit = std::make_unique<QSaveFile>(path);
+        else
+            junit = std::make_unique<QFile>(path);
+        if (junit->open(QIODevice::WriteOnly))
             return true;
-        Console::error(
-            QStringLiteral("cannot write %1: %2").arg(junit.fileName(), junit.errorString()));
+        Console::error(QStringLiteral("cannot write %1: %2").arg(path, junit->errorString()));
+        junit.reset();
         return false;
     }
     // The run ends without a check, for the reason already said; returns its status.
     int refuse(int status, const QString &reason)
     {
-        if (junit.isOpen())
-            commit(writeJUnitRefusal(&junit, startMs, reason, status), &status);
+        if (junit)
+            commit(writeJUnitRefusal(junit.get(), startMs, reason, status), &status);
         return status;
     }
     // The table on standard output, the JUnit file; the exit status of the check.
@@ -126,8 +129,9 @@ public:
         std::fflush(stdout);
         // A run that failed itself (a full disk under the events) says so over the verdict.
         int status = runStatus != Done ? runStatus : checkExitStatus(judging.limits, checks);
-        if (junit.isOpen())
-            commit(writeJUnitReport(&junit, judging.limits, judging.limitsPath, checks, runFailure),
+        if (junit)
+            commit(writeJUnitReport(junit.get(), judging.limits, judging.limitsPath, checks,
+                                    runFailure),
                    &status);
         return status;
     }
@@ -135,15 +139,22 @@ public:
 private:
     void commit(bool written, int *status)
     {
-        if (written && junit.commit())
+        auto *file = qobject_cast<QSaveFile *>(junit.get());
+        if (written && (file ? file->commit() : junit->flush())) {
+            junit.reset();
             return;
-        Console::error(
-            QStringLiteral("writing %1 failed: %2").arg(junit.fileName(), junit.errorString()));
-        junit.cancelWriting();
+        }
+        Console::error(QStringLiteral("writing %1 failed: %2").arg(path, junit->errorString()));
+        const bool replacing = file;
+        junit.reset();
+        // No earlier report may stand for this run.
+        if (replacing)
+            QFile::remove(path);
         *status = std::max(*status, int(LinkFailed));
     }
 
-    QSaveFile junit;
+    QString path;
+    std::unique_ptr<QFileDevice> junit;
     qint64 startMs;
 };
 
