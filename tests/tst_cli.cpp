@@ -519,9 +519,9 @@ private slots:
         QTest::addColumn<QString>("junit"); // the link testcase's
         QTest::newRow("not back: error") << -1 << 1 << "link +3 +[0-9.]+ +- +0 +ERROR"
                                          << "error: link lost at ";
-        QTest::newRow("back at once: an event") << 0 << 0 << "link +3 +[0-2].[0-9] +- +0 +PASS"
+        QTest::newRow("back at once: an event") << 0 << 0 << "link +3 +[0-9.]+ +- +0 +PASS"
                                                 << "";
-        QTest::newRow("back after 4 s: fail") << 4000 << 4 << "link +3 +[4-9].[0-9] +- +1 +FAIL"
+        QTest::newRow("back after 4 s: fail") << 4000 << 4 << "link +3 +[4-9][0-9.]* +- +1 +FAIL"
                                               << "no good frame for ";
     }
     void check_linkLostMidCheck()
