@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
+#include <array>
 #include <csignal>
 #include <cstring>
 #include <memory>
@@ -133,7 +134,7 @@ QString junitProblem(const QByteArray &xml)
 {
     struct Rule
     {
-        QStringList attributes; // those that must be there first
+        QStringList attributes; // the first `required` must be there
         int required;
         QStringList children; // in the schema's order
     };
@@ -155,56 +156,45 @@ QString junitProblem(const QByteArray &xml)
         {"error", {{"type", "message"}, 0, {}}},
         {"failure", {{"type", "message"}, 0, {}}},
     };
-    // Per open element: its name, the index of its last child in the schema's order,
-    // and the counts of its testcases (tests, failures, errors, skipped).
+    const QStringList counted{"testcase", "failure", "error", "skipped"};
+    const QStringList counts{"tests", "failures", "errors", "skipped"};
     struct Open
     {
         QString name;
-        int lastChild = -1;
-        QVector<int> counts = QVector<int>(4, 0);
         QXmlStreamAttributes attributes;
+        int lastChild = -1;
+        std::array<int, 4> seen{}; // testcases, failures, errors, skipped inside
     };
-    QVector<Open> open;
+    QVector<Open> open{{"", {}, -1, {}}};
     QXmlStreamReader reader(xml);
     while (!reader.atEnd()) {
         const auto token = reader.readNext();
         if (token == QXmlStreamReader::StartElement) {
             const QString name = reader.name().toString();
-            if (!rules.contains(name))
-                return QStringLiteral("<%1> is no JUnit element").arg(name);
-            const Rule &rule = rules[name];
+            const Rule rule = rules.value(name);
+            const QStringList allowed = open.size() == 1 ? QStringList{"testsuites"}
+                                                         : rules.value(open.last().name).children;
+            const int at = allowed.indexOf(name);
+            if (at < 0 || at < open.last().lastChild)
+                return QStringLiteral("<%1> in <%2>").arg(name, open.last().name);
+            open.last().lastChild = at;
             for (const QXmlStreamAttribute &attribute : reader.attributes())
                 if (!rule.attributes.contains(attribute.name().toString()))
                     return QStringLiteral("<%1 %2>").arg(name, attribute.name().toString());
             for (int i = 0; i < rule.required; ++i)
                 if (!reader.attributes().hasAttribute(rule.attributes.at(i)))
                     return QStringLiteral("<%1> without %2").arg(name, rule.attributes.at(i));
-            if (!open.isEmpty()) {
-                const int at = rules[open.last().name].children.indexOf(name);
-                if (at < 0 || at < open.last().lastChild)
-                    return QStringLiteral("<%1> in <%2>").arg(name, open.last().name);
-                open.last().lastChild = at;
-            } else if (name != QLatin1String("testsuites")) {
-                return QStringLiteral("<%1> at the top").arg(name);
-            }
-            const int counted =
-                QStringList{"testcase", "failure", "error", "skipped"}.indexOf(name);
-            for (Open &outer : open)
-                if (counted >= 0 && (outer.name == QLatin1String("testsuite") ||
-                                     outer.name == QLatin1String("testsuites")))
-                    ++outer.counts[counted];
-            open.append({name, -1, QVector<int>(4, 0), reader.attributes()});
+            if (const int kind = counted.indexOf(name); kind >= 0)
+                for (Open &outer : open)
+                    ++outer.seen[size_t(kind)];
+            open.append({name, reader.attributes(), -1, {}});
         } else if (token == QXmlStreamReader::EndElement) {
             const Open done = open.takeLast();
-            const QStringList names{"tests", "failures", "errors", "skipped"};
-            for (int i = 0; i < names.size(); ++i)
-                if (done.attributes.hasAttribute(names[i]) &&
-                    done.attributes.value(names[i]).toInt() != done.counts[i])
-                    return QStringLiteral("<%1 %2> is not the count of its testcases")
-                        .arg(done.name, names[i]);
-        } else if (token == QXmlStreamReader::Characters && !reader.isWhitespace() &&
-                   !open.isEmpty() && !rules[open.last().name].children.isEmpty()) {
-            return QStringLiteral("text in <%1>").arg(open.last().name);
+            for (int i = 0; i < counts.size(); ++i)
+                if (done.attributes.hasAttribute(counts[i]) &&
+                    done.attributes.value(counts[i]).toInt() != done.seen[size_t(i)])
+                    return QStringLiteral("<%1 %2> does not count its testcases")
+                        .arg(done.name, counts[i]);
         }
     }
     return reader.hasError() ? reader.errorString() : QString();
