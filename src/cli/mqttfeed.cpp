@@ -179,10 +179,11 @@ void MqttFeed::publishFrame(const TelemetryRecord &record)
     ++messages;
     const QString board = boardOfPort.value(record.port);
     publisher->publishTelemetry(board, telemetryRecordJson(record));
-    int &cells = cellsOfPort[record.port];
-    if (record.telemetry.cellCount > cells) {
-        cells = record.telemetry.cellCount;
-        publisher->setCellCount(board, cells);
+    const QPair<TelemetryLayout, int> layout{record.telemetry.layout, record.telemetry.cellCount};
+    const auto known = layoutOfPort.constFind(record.port);
+    if (known == layoutOfPort.cend() || *known != layout) {
+        layoutOfPort.insert(record.port, layout);
+        publisher->setLayout(board, layout.first, layout.second);
     }
 }
 

@@ -36,7 +36,7 @@ public:
     void publishText(const QString &port, const QByteArray &line);
     void setPortOpen(const QString &port, bool open);
     // With --limits or --events: each event as the events file has it, and the alarms
-    // raised now on the port's board ("ok", or a JSON array of their texts, retained).
+    // raised now on the port's board (a JSON array of their texts, retained).
     void publishEvents(const QVector<JudgeEvent> &events);
     void setAlarm(const QString &port, const QByteArray &payload);
 
@@ -55,7 +55,7 @@ private:
 
     MqttPublisher *publisher;
     QHash<QString, QString> boardOfPort;
-    QHash<QString, int> cellsOfPort;
+    QHash<QString, QPair<TelemetryLayout, int>> layoutOfPort;
     QStringList boards;
     QSet<QString> answered;
     QSet<QString> away;

@@ -74,6 +74,12 @@ MqttPublisher::Board &MqttPublisher::board(const QString &name)
     connect(session, &BrokerSession::messagesDropped, this,
             [this, name](quint64 total) { emit messagesDropped(name, total); });
     connect(session, &BrokerSession::finished, this, &MqttPublisher::sessionFinished);
+    // What the broker keeps of an earlier run goes with this run's first connection.
+    OutboundMessage alarm;
+    alarm.kind = OutboundMessage::Kind::Alarm;
+    alarm.topic = m_settings.url.prefix.toUtf8() + '/' + added.level + "/alarm";
+    alarm.payload = m_settings.alarms ? QByteArrayLiteral("[]") : QByteArray();
+    added.outbox->setState(alarm);
     if (m_settings.homeAssistant)
         setDiscovery(added);
     session->moveToThread(m_thread);
@@ -158,11 +164,12 @@ void MqttPublisher::setAlarm(const QString &name, const QByteArray &payload)
     wake();
 }
 
-void MqttPublisher::setCellCount(const QString &name, int cells)
+void MqttPublisher::setLayout(const QString &name, TelemetryLayout layout, int cells)
 {
     Board &target = board(name);
-    if (cells <= target.cells)
+    if (target.layout == layout && target.cells == cells)
         return;
+    target.layout = layout;
     target.cells = cells;
     if (!m_settings.homeAssistant)
         return;
@@ -172,8 +179,9 @@ void MqttPublisher::setCellCount(const QString &name, int cells)
 
 void MqttPublisher::setDiscovery(const Board &target)
 {
-    const QList<OutboundMessage> configs = homeAssistantDiscovery(
-        m_settings.url.prefix.toUtf8(), target.level, target.cells, m_settings.alarms);
+    const QList<OutboundMessage> configs =
+        homeAssistantDiscovery(m_settings.url.prefix.toUtf8(), target.level, target.layout,
+                               target.cells, m_settings.alarms);
     for (const OutboundMessage &config : configs)
         target.outbox->setState(config);
 }
