@@ -134,8 +134,9 @@ bool Widget::reopenLink(const QString &portName)
     return true;
 }
 
-void Widget::linkLost()
+void Widget::linkLost(const QString &reason)
 {
+    ui->plainTextEdit->appendPlainText(reason);
     reopener->linkLost(serialPort->portName());
     judge->linkLost(tr("the device was removed"));
     setLinkControlsClosed();
