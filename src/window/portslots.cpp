@@ -134,9 +134,8 @@ bool Widget::reopenLink(const QString &portName)
     return true;
 }
 
-void Widget::linkLost(const QString &reason)
+void Widget::linkLost()
 {
-    ui->plainTextEdit->appendPlainText(reason);
     reopener->linkLost(serialPort->portName());
     judge->linkLost(tr("the device was removed"));
     setLinkControlsClosed();

@@ -69,7 +69,7 @@ private:
     void openLink();
     void linkOpenFinished(bool opened);
     bool reopenLink(const QString &portName);
-    void linkLost(const QString &reason);
+    void linkLost();
     void sendFrame(const uchar *frame, int size);
     bool askOperator(const QString &question);
     void takeStreamItems(const QVector<StreamItem> &items);
