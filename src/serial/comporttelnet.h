@@ -9,9 +9,10 @@
 class ComPortTelnet
 {
 public:
-    // The longest subnegotiation a server may send. The COM port option's longest is
-    // a rate answer, 10 bytes with its escapes; anything far longer is a server gone
-    // wrong, and keeping it would let it fill the memory.
+    // The longest subnegotiation a server may send. The COM port option's are a few
+    // bytes (a rate answer is six) or a server's signature, a name and a version;
+    // anything far longer is a server gone wrong, and keeping it would let it fill
+    // the memory.
     static constexpr int MaxSubnegotiationBytes = 64;
 
     explicit ComPortTelnet(qint32 baudRate = 115200);

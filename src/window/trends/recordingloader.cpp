@@ -5,10 +5,9 @@
 #include "record/recordreader.h"
 
 #include <QFile>
-#include <QMetaObject>
+#include <QTimer>
 #include <cstring>
 #include <functional>
-#include <mutex>
 
 namespace {
 
@@ -168,25 +167,29 @@ Part readInTwo(const QString &path, QFile &file, const TrendStore::Limits &limit
 // first: a loader given up (its window closed, Cancel pressed) leaves the rest to
 // the thread, which ends when its file lets it and frees what it read.
 //
-// The result passes from the thread to the loader by the join in jobEnded(), which
-// ThreadSanitizer sees: Debian's Qt is not built for it, so the queued call alone,
-// ordered by Qt's own locks, would look like a race.
+// The thread calls nothing of Qt's in this one: Debian's Qt is not built for
+// ThreadSanitizer, whose checks then see Qt's event queue filled by one thread and
+// emptied by another without the lock between. The loader looks for the end
+// instead, every EndCheckMs, and takes the result by the join, which it sees.
 struct RecordingLoader::Job
 {
     std::atomic<bool> cancelled{false};
     std::atomic<int> permille{0};
     std::atomic<bool> ended{false};
     Result result; // the thread's until it has ended
-
-    std::mutex ownerLock;
-    RecordingLoader *owner = nullptr; // null once given up
 };
 
 namespace {
 std::atomic<int> threadsUnderWay{0};
+// Soon enough after the end that nobody notices, seldom enough to cost nothing.
+constexpr int EndCheckMs = 20;
 } // namespace
 
-RecordingLoader::RecordingLoader(QObject *parent) : QObject(parent) {}
+RecordingLoader::RecordingLoader(QObject *parent) : QObject(parent), endCheck(new QTimer(this))
+{
+    endCheck->setInterval(EndCheckMs);
+    connect(endCheck, &QTimer::timeout, this, &RecordingLoader::checkEnded);
+}
 
 RecordingLoader::~RecordingLoader()
 {
@@ -199,21 +202,15 @@ void RecordingLoader::start(const QString &path, const TrendStore::Limits &limit
         return;
     result = Result();
     job = std::make_shared<Job>();
-    job->owner = this;
     ++threadsUnderWay;
     worker = std::thread([shared = job, path, limits]() mutable {
         shared->result = read(path, limits, shared->cancelled, &shared->permille);
         shared->ended = true;
-        {
-            // Under the lock the owner cannot be going: it gives up under it first.
-            const std::lock_guard<std::mutex> lock(shared->ownerLock);
-            if (shared->owner)
-                QMetaObject::invokeMethod(shared->owner, "jobEnded", Qt::QueuedConnection);
-        }
         // Given up, the reading is freed here, on this thread.
         shared.reset();
         --threadsUnderWay;
     });
+    endCheck->start();
 }
 
 void RecordingLoader::cancel()
@@ -230,21 +227,18 @@ void RecordingLoader::giveUp()
 {
     if (!job)
         return;
-    {
-        const std::lock_guard<std::mutex> lock(job->ownerLock);
-        job->owner = nullptr;
-    }
+    endCheck->stop();
     job->cancelled = true;
     worker.detach();
     job.reset();
 }
 
-void RecordingLoader::jobEnded()
+void RecordingLoader::checkEnded()
 {
-    // A call that a reading given up had sent before: the one now is not done.
     if (!job || !job->ended)
         return;
-    // The thread sent this as its last act: the join is at once.
+    endCheck->stop();
+    // The thread has nothing left to do but return: the join is at once.
     worker.join();
     result = std::move(job->result);
     job.reset();

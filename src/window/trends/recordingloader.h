@@ -8,6 +8,8 @@
 #include <memory>
 #include <thread>
 
+class QTimer;
+
 // Reads a recording (CSV or JSON Lines) into a TrendStore on a thread of its own,
 // so that the window goes on drawing live frames meanwhile; a large one in two
 // halves at once, the later half on a second thread. The file is opened there too:
@@ -53,9 +55,10 @@ signals:
 private:
     struct Job;
 
-    Q_INVOKABLE void jobEnded();
+    void checkEnded();
     void giveUp();
 
+    QTimer *endCheck;
     std::shared_ptr<Job> job;
     std::thread worker;
     Result result;
