@@ -279,44 +279,50 @@ private slots:
     }
 
     // The server throws away what is not yet on its line when the client hangs up,
-    // as ser2net does, or hangs up itself within the frame: "sent" means on the line.
+    // as ser2net does, hangs up itself within the frame, or sets another rate: exit
+    // status 0 and "sent" mean on the line.
     void cliSendSaysSentOnceOnTheLine_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<int>("cutAfter"); // -1: the server keeps the connection
-        QTest::newRow("rfc2217") << "rfc2217" << -1;
-        QTest::newRow("tcp") << "tcp" << -1;
-        QTest::newRow("rfc2217, hung up within the frame") << "rfc2217" << 6;
+        QTest::addColumn<QStringList>("misbehaviour");
+        QTest::addColumn<int>("status");
+        QTest::newRow("rfc2217") << "rfc2217" << QStringList() << 0;
+        QTest::newRow("tcp") << "tcp" << QStringList() << 0;
+        QTest::newRow("rfc2217, hung up within the frame")
+            << "rfc2217" << QStringList{"--cut-after", "6"} << 1;
+        QTest::newRow("rfc2217, rate set otherwise")
+            << "rfc2217" << QStringList{"--set-rate", "115200"} << 3;
     }
     void cliSendSaysSentOnceOnTheLine()
     {
         QFETCH(QString, kind);
-        QFETCH(int, cutAfter);
-        PortServer server = startPortServer(kind, {"--cut-after", QString::number(cutAfter)});
+        QFETCH(QStringList, misbehaviour);
+        QFETCH(int, status);
+        PortServer server = startPortServer(kind, misbehaviour);
         Process cli =
             start(QStringLiteral(KELDRO_CLI_PATH), {"send", server.url, "off", "--baud", "9600"});
         QVERIFY(cli->waitForFinished(10000));
         const QByteArray said = cli->readAllStandardError();
-        const QByteArray line = server.nextLine();
-        if (cutAfter < 0) {
-            QVERIFY2(cli->exitCode() == 0, said.constData());
-            QCOMPARE(line, bytesOf(powerOffFrame));
-        } else {
-            QVERIFY2(cli->exitCode() == 1, said.constData());
-            QVERIFY(!said.contains("sent off"));
-        }
+        QVERIFY2(cli->exitCode() == status, said.constData());
+        QCOMPARE(said.contains("sent off"), status == 0);
+        if (status == 0)
+            QCOMPARE(server.nextLine(), bytesOf(powerOffFrame));
+        if (status == 3)
+            QVERIFY2(said.contains("the server set 115200 baud, not 9600"), said.constData());
     }
 
-    // Off clicked and the port closed at once: the command still reaches the line.
-    void windowCloseRightAfterACommandKeepsIt()
+    // The window tells the rate the server set otherwise, and Off clicked with the
+    // port closed at once still reaches the line.
+    void windowTellsTheRateAndKeepsACommandOnClose()
     {
-        PortServer server = startPortServer(QStringLiteral("rfc2217"), {});
+        PortServer server = startPortServer(QStringLiteral("rfc2217"), {"--set-rate", "9600"});
         SerialEnumerator::addVirtualPort(server.url);
         Widget window;
         auto *log = window.findChild<QPlainTextEdit *>("plainTextEdit");
         auto *openClose = window.findChild<QPushButton *>("pushButton_OpenClose");
         QTest::mouseClick(openClose, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(log->toPlainText().contains(" OK..."), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            log->toPlainText().contains("the server set 9600 baud, not 115200"), 10000);
         QTest::mouseClick(window.findChild<QPushButton *>("pushButton_Off"), Qt::LeftButton);
         QTest::mouseClick(openClose, Qt::LeftButton);
         // The connection ends in the window's own time.
@@ -348,35 +354,6 @@ private slots:
         QVERIFY2(reason.endsWith("the server sent a malformed Telnet subnegotiation"),
                  qPrintable(reason));
         QCOMPARE(received, QByteArray("board bytes before it\n"));
-    }
-
-    void otherRateSetIsTold_data()
-    {
-        QTest::addColumn<bool>("cli");
-        QTest::newRow("keldro-cli record") << true;
-        QTest::newRow("window") << false;
-    }
-    void otherRateSetIsTold()
-    {
-        QFETCH(bool, cli);
-        PortServer server = startPortServer(QStringLiteral("rfc2217"), {"--set-rate", "9600"});
-        const QString told = QStringLiteral("the server set 9600 baud, not 115200");
-        if (cli) {
-            // The board's frames would be garbage: the port is not open as asked.
-            Process record =
-                start(QStringLiteral(KELDRO_CLI_PATH), {"record", server.url, "--count", "1"});
-            QVERIFY(record->waitForFinished(10000));
-            const QString said = QString::fromLocal8Bit(record->readAllStandardError());
-            QVERIFY2(said.contains(told), qPrintable(said));
-            QCOMPARE(record->exitCode(), 3);
-            return;
-        }
-        SerialEnumerator::addVirtualPort(server.url);
-        Widget window;
-        auto *log = window.findChild<QPlainTextEdit *>("plainTextEdit");
-        QTest::mouseClick(window.findChild<QPushButton *>("pushButton_OpenClose"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(log->toPlainText().contains(told), 10000);
-        SerialEnumerator::removeVirtualPort(server.url);
     }
 };
 
