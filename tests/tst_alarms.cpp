@@ -334,9 +334,12 @@ private slots:
         QVERIFY(window->windowMenu()->openRecording(path));
         auto *trends = window->findChildren<TrendsWindow *>().last();
         QVERIFY(QTest::qWaitForWindowExposed(trends));
-        // Both events are a frame apart: one mark's reach holds the two.
-        const QStringList marks = plotToolTip(trends, 1, kept[0].timeMs / 1000.0).split('\n');
-        QCOMPARE(marks.size(), 2);
+        // Both events are a frame apart: one mark's reach holds the two, once the
+        // recording has been read and the marks drawn over it.
+        QTRY_VERIFY_WITH_TIMEOUT(!trends->isOpening(), 10000);
+        QStringList marks;
+        QTRY_COMPARE_WITH_TIMEOUT(
+            (marks = plotToolTip(trends, 1, kept[0].timeMs / 1000.0).split('\n')).size(), 2, 10000);
         QCOMPARE(marks[0].section("  ", 1), text);
     }
 

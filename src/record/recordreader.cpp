@@ -22,7 +22,9 @@
 
 namespace {
 
-constexpr qint64 BlockSize = 256 * 1024;
+// Small enough that a Cancel is seen within a fraction of a millisecond, in a line
+// or a run of NUL bytes of any length; large enough that reading costs nothing.
+constexpr qint64 BlockSize = 64 * 1024;
 // A row of 15 cells is some 250 bytes of CSV or 1 KiB of JSON. Anything far longer is
 // not a recording (a disk image picked through "All files"), and reading on to a line
 // break that may never come would hold the whole file in memory.
@@ -105,10 +107,16 @@ bool RecordReader::endCutShort()
     return false;
 }
 
+bool RecordReader::stopRequested()
+{
+    isStopped = isStopped || (stopFlag && stopFlag->load(std::memory_order_relaxed));
+    return isStopped;
+}
+
 bool RecordReader::readBlock()
 {
     // A device that is not open ends the data without a warning, as its atEnd() did.
-    if (!device->isReadable())
+    if (!device->isReadable() || stopRequested())
         return false;
     // What is left of the last block, less than a line, moves to the front.
     buffer.remove(0, int(lineStart));
@@ -136,7 +144,7 @@ bool RecordReader::readLine(Line *line)
         if (searched > MaxLineBytes)
             return readNulTail(line);
         if (!readBlock()) {
-            if (hasError())
+            if (hasError() || isStopped)
                 return false;
             break;
         }
@@ -174,6 +182,10 @@ bool RecordReader::readNulTail(Line *line)
     const qsizetype kept = tail - buffer.constData();
     bool tailOfNul = kept - lineStart <= MaxLineBytes;
     while (tailOfNul) {
+        if (stopRequested()) {
+            buffer.resize(int(kept));
+            return false;
+        }
         buffer.resize(int(kept + BlockSize));
         const qint64 read = device->read(buffer.data() + kept, BlockSize);
         if (read < 0) {
@@ -239,7 +251,7 @@ const QString &RecordReader::portText(const char *data, qsizetype size)
 
 bool RecordReader::next(TelemetryRecord *record)
 {
-    if (hasError() || cutShort)
+    if (hasError() || cutShort || isStopped)
         return false;
     Line line;
     if (!recordFormat) {
@@ -339,7 +351,7 @@ bool RecordReader::followQuotes(Line *line, qint64 firstLine)
     while (verdict == CsvQuotes::Verdict::RowGoesOn) {
         Line more;
         if (!readLine(&more)) {
-            if (hasError())
+            if (hasError() || isStopped)
                 return false;
             rowStopsEarly = true;
             lineNumber = firstLine;

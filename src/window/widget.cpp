@@ -95,6 +95,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     connect(ui->checkBox_Trans, SIGNAL(stateChanged(int)), this, SLOT(on_checkBoxTransState()));
     // A vanished device closes the link as if its port had left the list.
     connect(serialPort, &SerialPort::deviceLost, this, &Widget::linkLost);
+    connect(serialPort, &SerialPort::lineWarning, ui->plainTextEdit,
+            &QPlainTextEdit::appendPlainText);
     connect(serialPort, &SerialPort::openFinished, this, &Widget::linkOpenFinished);
     connect(ui->comboBox_Port, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [this] { showCurrentPortToolTip(ui->comboBox_Port); });

@@ -356,7 +356,8 @@ bool WindowMenu::openRecording(const QString &path)
         warn(tr("Recording not opened"), error);
         return false;
     }
-    settings->addRecentRecording(path);
+    // Offered again once it has been read: the file is only opened on the way.
+    connect(trends, &TrendsWindow::recordingOpened, settings, &WindowSettings::addRecentRecording);
     // The window was made for this recording: without it, it has nothing to show.
     connect(trends, &TrendsWindow::openFailed, this,
             [this, trends](const QString &, const QString &reason) {
