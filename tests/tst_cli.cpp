@@ -2,6 +2,7 @@
 // what a script or a lab's overnight run sees.
 #include "childprocess.h"
 #include "judge/judgeevent.h"
+#include "packmodel.h"
 #include "protocol/telemetryframe.h"
 #include "record/recordreader.h"
 #include "record/recordwriter.h"
@@ -116,6 +117,28 @@ JUnitSuites readJUnit(const QByteArray &xml, QString *error)
     }
     *error = reader.errorString();
     return suites;
+}
+
+// Two minutes at 1 Hz of a pack with a weak cell 7 under a load switched between 5 A and
+// 30 A every 5 s, one model per port, their rows interleaved.
+void writeLoadedRecording(const QString &path, const QStringList &ports)
+{
+    PackSettings settings;
+    settings.seed = 3;
+    settings.cellResistanceMilliohm = {{7, 5.5}};
+    settings.load = LoadCycle{-5000, -30000, 5};
+    std::vector<PackModel> models(size_t(ports.size()), PackModel(settings));
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    RecordWriter writer(&file, *recordFormatForPath(path));
+    writer.writeHeader();
+    for (int s = 1; s <= 120; ++s) {
+        for (int i = 0; i < ports.size(); ++i) {
+            models[size_t(i)].advance(1000);
+            writer.write({1796662683000 + s * 1000, ports.at(i), models[size_t(i)].telemetry()});
+        }
+    }
+    writer.flush();
 }
 
 } // namespace
@@ -445,6 +468,52 @@ private slots:
         Process cli =
             startCli({"check", "--recording", dir.filePath(file), "--limits", path("max.toml")});
         QVERIFY(ends(cli));
+        const QString output =
+            QString::fromUtf8(cli->readAllStandardOutput() + cli->readAllStandardError());
+        QVERIFY2(output.contains(says), qPrintable(output));
+        QCOMPARE(cli->exitCode(), status);
+    }
+
+    // keldro-cli health of recordings and of a live board, and its statuses.
+    void health_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // after "health"; {dir} and {port} filled in
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says"); // on standard output or error
+        QTest::newRow("0 text") << QStringList{"{dir}/loaded.csv"} << 0 << "weakest: cell 7: 5.";
+        QTest::newRow("0 json") << QStringList{"{dir}/loaded.csv", "--format", "json"} << 0
+                                << "\"weakest\":{\"cell\":7,\"why\":\"cell 7: 5.";
+        QTest::newRow("0 two boards in one recording")
+            << QStringList{"{dir}/two.jsonl", "--format", "json"} << 0
+            << "\"source\":\"{dir}/two.jsonl#ttyUSB1\"";
+        QTest::newRow("0 live, json") << QStringList{"{port}", "--count", "100", "--format", "json"}
+                                      << 0 << "\"weakest\":{\"cell\":7,";
+        QTest::newRow("2 no such recording")
+            << QStringList{"{dir}/none.csv"} << 2 << "cannot read {dir}/none.csv";
+        QTest::newRow("2 malformed recording")
+            << QStringList{"{dir}/bad.csv"} << 2 << "bad.csv: line 2: ";
+        QTest::newRow("2 a step of 0 A") << QStringList{"{dir}/loaded.csv", "--min-step", "0"} << 2
+                                         << "--min-step: \"0\" is not a current";
+        QTest::newRow("3 no such port")
+            << QStringList{"/dev/ttyUSB97"} << 3 << "no such port: /dev/ttyUSB97";
+    }
+    void health()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        writeLoadedRecording(path("loaded.csv"), {"ttyUSB0"});
+        writeLoadedRecording(path("two.jsonl"), {"ttyUSB0", "ttyUSB1"});
+        writeFile(path("bad.csv"), csvHeaderRow() + "x\n");
+        QString port;
+        Process board = startBoard(
+            {"--interval", "100", "--cell-resistance", "7=5.5", "--load", "-5/-30/2.5"}, &port);
+        for (QString &argument : arguments)
+            argument.replace(QLatin1String("{dir}"), dir.path())
+                .replace(QLatin1String("{port}"), port);
+        says.replace(QLatin1String("{dir}"), dir.path());
+        Process cli = startCli(QStringList{"health"} + arguments);
+        QVERIFY(ends(cli, 20000));
         const QString output =
             QString::fromUtf8(cli->readAllStandardOutput() + cli->readAllStandardError());
         QVERIFY2(output.contains(says), qPrintable(output));
