@@ -10,10 +10,10 @@
 // RecordReader alone, and read through an estimator with the result and its JSON at the
 // end, as keldro-cli health does. Target: health under 1.2 times read. cliHealth runs
 // keldro-cli health on the same file.
-// accuracy: 20 seeds, each a pack of cells between 1.5 and 3 mΩ with one weak cell of 2
-// to 3 times its neighbours, under a load that steps by 10 A to 40 A, 10 minutes at 1 Hz
-// and at 10 Hz: the median and the worst error of a cell's resistance against the truth,
-// and how often the weak cell was named.
+// accuracy: 20 seeds, each a pack of cells between 1.5 and 3 mΩ with one weak cell of
+// 4.5 to 6.75 mΩ (2 to 3 times their middle), under a load that steps by 10 A to 40 A,
+// 10 minutes at 1 Hz and at 10 Hz: the median and the worst error of a cell's resistance
+// against the truth, and how often the weak cell was named.
 #include "judge/cellhealthestimator.h"
 #include "packmodel.h"
 #include "record/recordreader.h"

@@ -235,9 +235,10 @@ CellHealth CellHealthEstimator::result() const
     else if (frameCount == 0)
         h.capacityMissing = QStringLiteral("no frame");
     else
-        h.capacityMissing = QStringLiteral("the SOC moved %1 points in the time counted; %2 "
+        h.capacityMissing = QStringLiteral("the SOC moved %1 point%2 in the time counted; %3 "
                                            "are needed")
                                 .arg(std::abs(countedSoc))
+                                .arg(std::abs(countedSoc) == 1 ? QString() : QStringLiteral("s"))
                                 .arg(CellHealth::CapacitySocPoints);
 
     // Each slot's steps: median, spread, count.
