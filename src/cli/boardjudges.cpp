@@ -1,6 +1,7 @@
 #include "boardjudges.h"
 
 #include "eventoutput.h"
+#include "healthcheck.h"
 #include "mqttfeed.h"
 
 #include <QDateTime>
@@ -29,11 +30,13 @@ QByteArray alarmPayload(const Judge &judge)
 
 BoardJudges::BoardJudges(const Limits &limits, const QVector<PortTarget> &targets,
                          EventOutput *output, QObject *parent)
-    : QObject(parent), output(output), linkCheck(new QTimer(this))
+    : QObject(parent), output(output), linkCheck(new QTimer(this)),
+      judgingHealth(limits.health.any())
 {
     for (const PortTarget &target : targets) {
         indexOfPort.insert(target.name, int(ports.size()));
-        ports.push_back({Judge(limits, target.name), QByteArrayLiteral("[]"), -1});
+        ports.push_back(
+            {Judge(limits, target.name), QByteArrayLiteral("[]"), -1, CellHealthEstimator()});
     }
     linkCheck->setSingleShot(true);
     connect(linkCheck, &QTimer::timeout, this, [this] {
@@ -53,6 +56,8 @@ void BoardJudges::judgeFrame(const TelemetryRecord &record)
         return;
     Port &port = ports[size_t(*at)];
     port.judge.judgeFrame(record, &events);
+    if (judgingHealth)
+        port.health.add(record);
     bool alarmsChanged = false;
     for (const JudgeEvent &event : qAsConst(events))
         alarmsChanged = alarmsChanged || event.isAlarm;
@@ -142,8 +147,15 @@ QVector<PortCheck> BoardJudges::checks() const
 {
     const qint64 end = now();
     QVector<PortCheck> result;
-    for (const Port &port : ports)
-        result.append(
-            {port.judge.port(), port.judge.tally(), port.startMs < 0 ? end : port.startMs, end});
+    for (const Port &port : ports) {
+        result.append({port.judge.port(),
+                       port.judge.tally(),
+                       port.startMs < 0 ? end : port.startMs,
+                       end,
+                       {}});
+        if (judgingHealth)
+            result.last().healthRows = healthCheckRows(port.judge.limits().health,
+                                                       port.health.result(), port.judge.port());
+    }
     return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "judge/cellhealthestimator.h"
 #include "judge/judge.h"
 #include "portcheck.h"
 #include "porttarget.h"
@@ -36,7 +37,8 @@ public:
     // onto the disk; returns why they could not, else nothing.
     QString stop();
 
-    // Each port's tally up to now, in the order of the ports given.
+    // Each port's tally up to now, and its [health] judged on every frame up to now, in
+    // the order of the ports given.
     QVector<PortCheck> checks() const;
 
 signals:
@@ -49,6 +51,7 @@ private:
         Judge judge;
         QByteArray alarm; // what the broker holds as the board's alarms; [] from the start
         qint64 startMs = -1;
+        CellHealthEstimator health; // fed only when the limits have [health]
     };
 
     void deliver();
@@ -60,6 +63,7 @@ private:
     MqttFeed *feed = nullptr;
     QTimer *linkCheck;
     QVector<JudgeEvent> events;
+    bool judgingHealth;
     bool outputBroken = false;
     bool stopped = false;
 };

@@ -3,6 +3,8 @@
 #include "console.h"
 #include "eventoutput.h"
 #include "exitstatus.h"
+#include "healthcheck.h"
+#include "judge/cellhealthestimator.h"
 #include "judgeoptions.h"
 #include "junitreport.h"
 #include "porttarget.h"
@@ -41,7 +43,11 @@ const SubcommandHelp Help{
     "standard error as they come, with their time and port, or to --events FILE as\n"
     "JSON Lines. Ports are named as for record; the summary goes to standard error.\n"
     "A limits file that does not parse ends the check before it starts, naming its\n"
-    "line and key (status 2): a typo never switches a limit off.",
+    "line and key (status 2): a typo never switches a limit off.\n"
+    "The [health] limits are judged once, at the end, on every frame of the port, as\n"
+    "keldro-cli health finds each cell's resistance and the pack's capacity: a FAIL\n"
+    "names the cell and its value, and a value that could not be measured (no current\n"
+    "step, the SOC moved too little) is an ERROR with the reason (status 1).",
     "The table, one line per limit and port, each field one word:\n"
     "  PORT     CHECK                LIMIT  WORST  AT            RAISED  RESULT\n"
     "  ttyUSB0  cells.max_mV         4250   4262   cell7         1       FAIL\n"
@@ -174,6 +180,9 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
     clock.start();
     RecordReader reader(&file);
     std::vector<Judge> judges;
+    // [health] is judged at the end, on everything each port sent.
+    const bool judgingHealth = judging.limits.health.any();
+    std::vector<CellHealthEstimator> health;
     QVector<PortCheck> checks;
     QVector<JudgeEvent> judged;
     TelemetryRecord record;
@@ -187,10 +196,13 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
             if (current < 0) {
                 current = checks.size();
                 judges.emplace_back(judging.limits, record.port);
-                checks.append({record.port, CheckTally(), record.timeMs, record.timeMs});
+                health.emplace_back();
+                checks.append({record.port, CheckTally(), record.timeMs, record.timeMs, {}});
             }
         }
         judges[size_t(current)].judgeFrame(record, &judged);
+        if (judgingHealth)
+            health[size_t(current)].add(record);
         checks[current].endMs = record.timeMs;
         if (!judged.isEmpty()) {
             if (!events->write(judged)) {
@@ -209,6 +221,9 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
     for (int i = 0; i < checks.size(); ++i) {
         checks[i].tally = judges[size_t(i)].tally();
         frames += checks[i].tally.frames;
+        if (judgingHealth)
+            checks[i].healthRows =
+                healthCheckRows(judging.limits.health, health[size_t(i)].result(), checks[i].port);
     }
     Console::line(QStringLiteral("keldro-cli: %1 frames of %2 port%3 judged in %4 s from %5")
                       .arg(frames)
@@ -217,8 +232,13 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
                       .arg(double(clock.elapsed()) / 1000.0, 0, 'f', 1)
                       .arg(path));
     // A recording without a row has no port to name: the file stands for it.
-    if (checks.isEmpty())
-        checks.append({QFileInfo(path).fileName(), CheckTally(), 0, 0});
+    if (checks.isEmpty()) {
+        const QString name = QFileInfo(path).fileName();
+        checks.append({name, CheckTally(), 0, 0, {}});
+        if (judgingHealth)
+            checks[0].healthRows =
+                healthCheckRows(judging.limits.health, CellHealthEstimator().result(), name);
+    }
     if (!events->sync()) {
         Console::error(events->errorString());
         return report->finish(judging, checks, LinkFailed, events->errorString());

@@ -127,6 +127,7 @@ QVector<CheckRow> checkRows(const Limits &limits, const PortCheck &check)
     rows.append(flags);
     if (tally.link.watched)
         rows.append(linkRow(tally.link));
+    rows += check.healthRows;
 
     for (CheckRow &row : rows) {
         if (!check.hasFrames()) {

@@ -7,17 +7,6 @@
 #include <QVector>
 #include <optional>
 
-// What `keldro-cli check` found on one port, for its table and its JUnit report.
-struct PortCheck
-{
-    QString port;
-    CheckTally tally;
-    qint64 startMs = 0; // UTC: when the check of this port began
-    qint64 endMs = 0;
-
-    bool hasFrames() const { return tally.frames > 0; }
-};
-
 // PASS and FAIL judge what the frames brought. ERROR: the check could not be made (no
 // frame came, the link was lost and not back). n/a: no frame carried the value, as a
 // layout 1 board carries no protection flags.
@@ -45,8 +34,21 @@ struct CheckRow
     bool isAlarm() const { return name != QLatin1String("link"); }
 };
 
+// What `keldro-cli check` found on one port, for its table and its JUnit report.
+struct PortCheck
+{
+    QString port;
+    CheckTally tally;
+    qint64 startMs = 0; // UTC: when the check of this port began
+    qint64 endMs = 0;
+    // The [health] limits the file sets, judged at the end (healthCheckRows).
+    QVector<CheckRow> healthRows;
+
+    bool hasFrames() const { return tally.frames > 0; }
+};
+
 // Every limit the file sets, in the file's order of tables, then the protection flags,
-// then the link when it was watched.
+// then the link when it was watched, then the [health] limits.
 QVector<CheckRow> checkRows(const Limits &limits, const PortCheck &check);
 
 // 1 when a row of some port is ERROR (no frame came, a link lost and not back), else 4

@@ -58,6 +58,8 @@ public:
     QString failure() const { return failureMessage; }
 
 signals:
+    // Each row taken, after it went to the file, the broker and the judges.
+    void frameTaken(const TelemetryRecord &record);
     void finished(int status);
 
 private:
