@@ -19,6 +19,7 @@ struct OutboundMessage;
 //   text       the board's text lines
 //   event      what publishEvent is given, one message per event of the judge
 //   alarm      what setAlarm is given, retained: the alarms raised now
+//   health     what setHealth is given, retained: the cells' health as estimated now
 //   status     "online" / "offline", retained; "offline" is also each board's last
 //              will, so that a recorder that dies leaves its boards offline
 // and with Home Assistant discovery the board's configs under homeassistant/, retained.
@@ -48,6 +49,8 @@ public:
     void publishEvent(const QString &board, const QByteArray &json);
     // Retained, sent ahead of what waits: "ok", or a JSON array of the alarms' texts.
     void setAlarm(const QString &board, const QByteArray &payload);
+    // Retained, sent ahead of what waits: the JSON object of keldro-cli health.
+    void setHealth(const QString &board, const QByteArray &json);
     // How many cells the board's frames carry, for a discovery config per cell. A count
     // only grows: a layout 1 frame between layout 2 ones takes no cell away.
     void setCellCount(const QString &board, int cells);
