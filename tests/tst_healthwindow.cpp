@@ -95,7 +95,8 @@ private slots:
 
         const auto *table = health->findChild<QTableWidget *>(QStringLiteral("healthTable"));
         const QJsonArray cells = json.value(QLatin1String("cells")).toArray();
-        QCOMPARE(table->rowCount(), cells.size());
+        // Then the pack's row.
+        QCOMPARE(table->rowCount(), cells.size() + 1);
         auto text = [](const QJsonValue &value, int decimals, const char *unit) {
             return value.isNull() ? QStringLiteral("—")
                                   : QString::number(value.toDouble(), 'f', decimals) +
@@ -123,8 +124,14 @@ private slots:
             health->findChild<QLabel *>(QStringLiteral("healthWeakest"))->text(),
             json.value(QLatin1String("weakest")).toObject().value(QLatin1String("why")).toString());
         const QJsonObject pack = json.value(QLatin1String("pack")).toObject();
+        QVERIFY(table->item(cells.size(), 1)
+                    ->text()
+                    .startsWith(QString::number(
+                        pack.value(QLatin1String("resistance_mOhm")).toDouble(), 'f', 2)));
+        QCOMPARE(table->item(cells.size(), 2)->text(),
+                 QString::number(json.value(QLatin1String("steps")).toInt()));
         const QString packLine = health->findChild<QLabel *>(QStringLiteral("healthPack"))->text();
-        for (const QString &part : {text(pack.value(QLatin1String("resistance_mOhm")), 2, "mΩ"),
+        for (const QString &part : {text(pack.value(QLatin1String("charged_Ah")), 3, "Ah"),
                                     text(pack.value(QLatin1String("discharged_Ah")), 3, "Ah"),
                                     text(pack.value(QLatin1String("discharged_Wh")), 2, "Wh")})
             QVERIFY2(packLine.contains(part),

@@ -302,6 +302,7 @@ TrendsWindow *WindowMenu::liveTrendsWindow()
         connect(judge, &WindowJudge::eventsAdded, liveTrends, &TrendsWindow::addEvents);
         connect(judge, &WindowJudge::limitsChanged, liveTrends,
                 [this] { liveTrends->setLimits(judge->limits()); });
+        addCellsShortcut(liveTrends, QString());
     }
     return liveTrends;
 }
@@ -360,8 +361,10 @@ bool WindowMenu::openRecording(const QString &path)
                 warn(tr("Recording not opened"), reason);
             });
     connect(trends, &TrendsWindow::openCancelled, trends, &QWidget::close);
-    // The cells window works the same recording out once the trends have read it.
+    // The cells window works the same recording out once the trends have read it, and
+    // shows it for Ctrl+H in the trends window.
     connect(trends, &TrendsWindow::recordingOpened, cellsHealth, &WindowHealth::takeRecording);
+    addCellsShortcut(trends, path);
     trends->setWindowTitle(tr("keldro trends — %1").arg(QFileInfo(path).fileName()));
     // A second trends window on the first one's place would hide it: that one is
     // placed by the window system.
@@ -496,6 +499,15 @@ void WindowMenu::showEvents()
 void WindowMenu::showHealth()
 {
     cellsHealth->showWindow();
+}
+
+void WindowMenu::addCellsShortcut(TrendsWindow *trends, const QString &recording)
+{
+    auto *action = new QAction(tr("Cells…"), trends);
+    action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    trends->addAction(action);
+    connect(action, &QAction::triggered, cellsHealth,
+            [this, recording] { cellsHealth->showSource(recording); });
 }
 
 void WindowMenu::saveReceiveLog()

@@ -89,6 +89,9 @@ private:
     void chooseLimitsFile();
     void showEvents();
     void showHealth();
+    // Ctrl+H in a trends window shows its recording (empty: the live board) in the
+    // cells window.
+    void addCellsShortcut(TrendsWindow *trends, const QString &recording);
     void saveReceiveLog();
     void copyValues();
     void showAbout();

@@ -7,18 +7,22 @@
 namespace {
 
 const QColor CellColour(0x1f, 0x77, 0xb4);
-const QColor WeakestColour(0xd6, 0x27, 0x28);
-
 } // namespace
+
+QColor HealthPlot::weakestColour()
+{
+    return QColor(0xd6, 0x27, 0x28);
+}
 
 HealthPlot::HealthPlot(QWidget *parent) : QCustomPlot(parent)
 {
     setObjectName(QStringLiteral("healthPlot"));
-    setMinimumSize(400, 220);
+    setMinimumSize(400, 180);
 
     QCPAxis *cells = xAxis;
     QCPAxis *resistance = yAxis;
-    cells->setLabel(tr("Cell"));
+    // The numbers under the bars are the cells': a label would only take height
+    // from the bars.
     cells->grid()->setVisible(false);
     cells->setSubTicks(false);
     cells->setTickLength(0, 4);
@@ -33,8 +37,8 @@ HealthPlot::HealthPlot(QWidget *parent) : QCustomPlot(parent)
     weakest = new QCPBars(cells, resistance);
     weakest->setName(tr("Weakest cell"));
     weakest->setWidth(0.6);
-    weakest->setPen(QPen(WeakestColour.darker(130)));
-    weakest->setBrush(WeakestColour);
+    weakest->setPen(QPen(weakestColour().darker(130)));
+    weakest->setBrush(weakestColour());
     spread = new QCPErrorBars(cells, resistance);
     spread->setName(tr("Interquartile range"));
     spread->setDataPlottable(bars);

@@ -19,6 +19,9 @@ public:
     // Null shows nothing: no frames yet.
     void showHealth(const CellHealth *health);
 
+    // The weakest cell's bar; its sentence below the plot takes the same colour.
+    static QColor weakestColour();
+
     QCPBars *cellBars() const { return bars; }
     QCPBars *weakestBar() const { return weakest; }
 

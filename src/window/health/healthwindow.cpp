@@ -38,12 +38,11 @@ QString number(const std::optional<double> &value, int decimals, const QString &
 }
 
 // "2.41 ± 0.12 mΩ": the spread of the steps beside the value it qualifies.
-QString resistanceText(const CellEstimate &cell)
+QString resistanceText(const std::optional<double> &median, const std::optional<double> &iqr)
 {
-    if (!cell.resistanceMilliohm)
+    if (!median)
         return Unknown;
-    return QStringLiteral("%1 ± %2 mΩ")
-        .arg(fixed(*cell.resistanceMilliohm, 2), fixed(cell.resistanceIqrMilliohm.value_or(0), 2));
+    return QStringLiteral("%1 ± %2 mΩ").arg(fixed(*median, 2), fixed(iqr.value_or(0), 2));
 }
 
 QString timeText(const std::optional<qint64> &utcMs)
@@ -60,9 +59,6 @@ QString packText(const CellHealth &health)
     const QString ah = QStringLiteral("Ah");
     const QString wh = QStringLiteral("Wh");
     QStringList parts;
-    parts << HealthWindow::tr("Pack %1 over %2 steps")
-                 .arg(number(p.resistanceMilliohm, 2, QStringLiteral("mΩ")))
-                 .arg(health.steps);
     parts << HealthWindow::tr("charged %1, %2")
                  .arg(number(p.chargedAh, 3, ah), number(p.chargedWh, 2, wh));
     parts << HealthWindow::tr("discharged %1, %2")
@@ -73,7 +69,9 @@ QString packText(const CellHealth &health)
         return value ? QString::number(*value) : Unknown;
     };
     parts << HealthWindow::tr("SOC %1 % → %2 %").arg(soc(p.socFrom), soc(p.socTo));
-    parts << (p.gaps == 1 ? HealthWindow::tr("1 gap") : HealthWindow::tr("%1 gaps").arg(p.gaps));
+    parts << (p.gaps == 0   ? HealthWindow::tr("no gap")
+              : p.gaps == 1 ? HealthWindow::tr("1 gap over 10 s not counted")
+                            : HealthWindow::tr("%1 gaps over 10 s not counted").arg(p.gaps));
     return parts.join(QStringLiteral(" · "));
 }
 
@@ -118,12 +116,25 @@ HealthWindow::HealthWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     table->setObjectName(QStringLiteral("healthTable"));
     table->setHorizontalHeaderLabels(
         {tr("Cell"), tr("Resistance ± IQR"), tr("Steps"), tr("Sag"), tr("Verdict")});
+    const QString tips[ColumnCount] = {
+        QString(),
+        tr("The median over the current steps of the cell's voltage change over the current "
+           "change, and the interquartile range of those steps"),
+        tr("The current steps of 2 A or more that measured the cell"),
+        tr("How far the cell falls away from the others as the pack empties: its distance "
+           "from their median below 30 % SOC minus the same above 60 %, its own I×R taken "
+           "out. Below −30 mV is low capacity"),
+        tr("high resistance: above 1.5 times the cells' median and 0.5 mΩ or more above it; "
+           "low capacity: a sag below −30 mV; unknown: nothing measured")};
+    for (int column = 0; column < ColumnCount; ++column)
+        table->horizontalHeaderItem(column)->setToolTip(tips[column]);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setWordWrap(false);
     table->verticalHeader()->hide();
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 3);
+    table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->horizontalHeader()->setStretchLastSection(true);
 
@@ -141,15 +152,15 @@ HealthWindow::HealthWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
-    layout->addWidget(plot, 3);
-    layout->addWidget(table, 2);
+    layout->addWidget(plot, 1);
+    layout->addWidget(table);
     layout->addWidget(pack);
     layout->addWidget(weakest);
 
     connect(sourceBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &HealthWindow::showChosen);
     setEntry(0, std::nullopt, tr("Waiting for the board's frames."));
-    resize(760, 660);
+    resize(980, 640);
 }
 
 int HealthWindow::indexOf(const QString &path) const
@@ -179,11 +190,30 @@ void HealthWindow::addRecording(const QString &path)
     sourceBox->setCurrentIndex(index);
 }
 
-void HealthWindow::showRecording(const QString &path, const CellHealth &health)
+void HealthWindow::showRecording(const QString &path,
+                                 const QVector<QPair<QString, CellHealth>> &boards)
 {
-    const int index = indexOf(path);
-    if (index >= 0)
-        setEntry(index, health, QString());
+    const int first = indexOf(path);
+    if (first < 0 || boards.isEmpty())
+        return;
+    // A recording read again may hold other boards than before.
+    while (first + 1 < int(sources.size()) && sources[size_t(first + 1)].path == path) {
+        sources.erase(sources.begin() + first + 1);
+        sourceBox->removeItem(first + 1);
+    }
+    const QString fileName = QFileInfo(path).fileName();
+    for (int i = 0; i < boards.size(); ++i) {
+        const int index = first + i;
+        // "night.csv#ttyUSB1": the board's name beyond the path, after the file's name.
+        const QString text = fileName + boards[i].first.mid(path.size());
+        if (i > 0) {
+            sources.insert(sources.begin() + index, Source{path, std::nullopt, QString()});
+            sourceBox->insertItem(index, text);
+            sourceBox->setItemData(index, QDir::toNativeSeparators(path), Qt::ToolTipRole);
+        }
+        sourceBox->setItemText(index, text);
+        setEntry(index, boards[i].second, QString());
+    }
 }
 
 void HealthWindow::recordingFailed(const QString &path, const QString &reason)
@@ -191,6 +221,13 @@ void HealthWindow::recordingFailed(const QString &path, const QString &reason)
     const int index = indexOf(path);
     if (index >= 0)
         setEntry(index, std::nullopt, reason);
+}
+
+void HealthWindow::choose(const QString &path)
+{
+    const int index = path.isEmpty() ? 0 : indexOf(path);
+    if (index >= 0)
+        sourceBox->setCurrentIndex(index);
 }
 
 QString HealthWindow::shownRecording() const
@@ -226,6 +263,11 @@ void HealthWindow::showChosen()
     fillTable(health);
     pack->setText(health ? packText(*health) : QString());
     weakest->setText(health ? weakestText(*health) : QString());
+    QPalette palette = weakest->palette();
+    palette.setColor(QPalette::WindowText, health && health->weakest
+                                               ? HealthPlot::weakestColour().darker(120)
+                                               : this->palette().color(QPalette::WindowText));
+    weakest->setPalette(palette);
     const QString shown = shownRecording();
     setWindowTitle(shown.isEmpty() ? tr("keldro cells")
                                    : tr("keldro cells — %1").arg(QFileInfo(shown).fileName()));
@@ -233,18 +275,32 @@ void HealthWindow::showChosen()
 
 void HealthWindow::fillTable(const CellHealth *health)
 {
-    const int rows = health ? health->cells.size() : 0;
+    const int cells = health ? health->cells.size() : 0;
     const int weakestCell = health && health->weakest ? health->weakest->cell : -1;
+    // The pack's own resistance in the last row, as keldro-cli health has it.
+    const int rows = health ? cells + 1 : 0;
     table->setRowCount(rows);
     for (int row = 0; row < rows; ++row) {
-        const CellEstimate &cell = health->cells[row];
-        const QString texts[ColumnCount] = {QString::number(cell.cell), resistanceText(cell),
-                                            QString::number(cell.steps),
-                                            number(cell.sagMillivolts, 1, QStringLiteral("mV")),
-                                            QLatin1String(healthVerdictName(cell.verdict))};
-        // A cell with a verdict against it stands out as an alarm's value does.
-        const bool bad = cell.verdict == HealthVerdict::HighResistance ||
-                         cell.verdict == HealthVerdict::LowCapacity;
+        QStringList texts;
+        bool bad = false;
+        bool weakestRow = false;
+        if (row < cells) {
+            const CellEstimate &cell = health->cells[row];
+            texts << QString::number(cell.cell)
+                  << resistanceText(cell.resistanceMilliohm, cell.resistanceIqrMilliohm)
+                  << QString::number(cell.steps)
+                  << number(cell.sagMillivolts, 1, QStringLiteral("mV"))
+                  << QLatin1String(healthVerdictName(cell.verdict));
+            // A cell with a verdict against it stands out as an alarm's value does.
+            bad = cell.verdict == HealthVerdict::HighResistance ||
+                  cell.verdict == HealthVerdict::LowCapacity;
+            weakestRow = cell.cell == weakestCell;
+        } else {
+            const PackEstimate &pack = health->pack;
+            texts << tr("pack")
+                  << resistanceText(pack.resistanceMilliohm, pack.resistanceIqrMilliohm)
+                  << QString::number(health->steps) << QString() << QString();
+        }
         for (int column = 0; column < ColumnCount; ++column) {
             QTableWidgetItem *item = table->item(row, column);
             if (!item) {
@@ -256,8 +312,12 @@ void HealthWindow::fillTable(const CellHealth *health)
                                                            : Qt::AlignRight | Qt::AlignVCenter);
             item->setBackground(bad ? QBrush(AlarmStyle::background()) : QBrush());
             QFont font = item->font();
-            font.setBold(cell.cell == weakestCell);
+            font.setBold(weakestRow);
             item->setFont(font);
         }
     }
+    // Every cell in sight at once: a technician looking for the weak one should not
+    // have to scroll to cell 15. The plot takes the height that is left.
+    table->setFixedHeight(table->horizontalHeader()->sizeHint().height() + 2 * table->frameWidth() +
+                          rows * table->verticalHeader()->defaultSectionSize());
 }

@@ -2,6 +2,8 @@
 
 #include "judge/cellhealth.h"
 
+#include <QPair>
+#include <QVector>
 #include <QWidget>
 #include <optional>
 #include <vector>
@@ -26,12 +28,16 @@ public:
 
     // The live board's estimate, and the port it comes from.
     void showLive(const QString &port, const CellHealth &health);
-    // A recording becomes a source and the one shown; until its estimate comes, the
+    // A recording becomes a source and the one shown; until its estimates come, the
     // window says that it is being read. Adding one again shows it again.
     void addRecording(const QString &path);
-    void showRecording(const QString &path, const CellHealth &health);
+    // Its estimates, one per board, named as keldro-cli health names them
+    // ("night.csv#ttyUSB1" where the recording holds several boards).
+    void showRecording(const QString &path, const QVector<QPair<QString, CellHealth>> &boards);
     void recordingFailed(const QString &path, const QString &reason);
 
+    // Shows the first board of the recording (empty: the live board) if it is a source.
+    void choose(const QString &path);
     // The recording shown, empty for the live board.
     QString shownRecording() const;
     const CellHealth *shownHealth() const;
@@ -39,7 +45,7 @@ public:
 private:
     struct Source
     {
-        QString path; // empty for the live board
+        QString path; // the recording, empty for the live board
         std::optional<CellHealth> health;
         QString status; // what is shown instead of the frames' span
     };

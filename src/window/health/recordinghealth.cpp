@@ -1,6 +1,6 @@
 #include "window/health/recordinghealth.h"
 
-#include "judge/cellhealthestimator.h"
+#include "judge/boardshealth.h"
 #include "protocol/telemetryrecord.h"
 #include "record/recordreader.h"
 
@@ -36,27 +36,27 @@ void RecordingHealth::start()
     thread->start();
 }
 
-std::optional<CellHealth> RecordingHealth::read(const QString &path,
-                                                const std::atomic<bool> &cancelled, QString *error)
+RecordingHealth::Results RecordingHealth::read(const QString &path,
+                                               const std::atomic<bool> &cancelled, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = tr("Cannot open %1: %2").arg(path, file.errorString());
-        return std::nullopt;
+        return {};
     }
-    CellHealthEstimator estimator;
+    BoardsHealth boards;
     RecordReader reader(&file);
     TelemetryRecord record;
     qint64 frames = 0;
     while (reader.next(&record)) {
-        estimator.add(record);
+        boards.add(record);
         // A cancel is answered within a millisecond or two.
         if (++frames % 1024 == 0 && cancelled)
-            return std::nullopt;
+            return {};
     }
     if (reader.hasError()) {
         *error = tr("Cannot read %1: %2").arg(path, reader.errorString());
-        return std::nullopt;
+        return {};
     }
-    return estimator.result();
+    return boards.results(path);
 }

@@ -75,6 +75,12 @@ HealthWindow *WindowHealth::ensureWindow()
     return cellsWindow;
 }
 
+void WindowHealth::showSource(const QString &recording)
+{
+    ensureWindow()->choose(recording);
+    showWindow();
+}
+
 void WindowHealth::showWindow()
 {
     ensureWindow()->show();
@@ -95,8 +101,8 @@ void WindowHealth::takeRecording(const QString &path)
 
 void WindowHealth::recordingRead(RecordingHealth *reading)
 {
-    if (reading->health())
-        cellsWindow->showRecording(reading->path(), *reading->health());
+    if (!reading->health().isEmpty())
+        cellsWindow->showRecording(reading->path(), reading->health());
     else
         cellsWindow->recordingFailed(reading->path(), reading->error());
     readings.remove(reading->path());

@@ -38,7 +38,11 @@ public:
     // is made for it if need be (and shown only when asked for).
     void takeRecording(const QString &path);
 
+    // Shows the cells window with the source it has.
     void showWindow();
+    // Shows it with the recording chosen (empty: the live board), if that is one of
+    // its sources.
+    void showSource(const QString &recording);
     // Null until first shown or given a recording.
     HealthWindow *window() const { return cellsWindow; }
     // The main window is closing: where a shown cells window is, is the one to remember.
