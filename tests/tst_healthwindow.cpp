@@ -7,6 +7,7 @@
 #include "serial/serialenumerator.h"
 #include "window/health/healthwindow.h"
 #include "window/health/windowhealth.h"
+#include "window/trends/trendswindow.h"
 #include "window/widget.h"
 #include "window/windowmenu.h"
 #include "window/windowsettings.h"
@@ -85,7 +86,11 @@ private slots:
         Widget window;
         window.show();
         QVERIFY(window.windowMenu()->openRecording(path));
-        QTest::keyClick(&window, Qt::Key_H, Qt::ControlModifier);
+        // Ctrl+H where the technician is: in the recording's trends window.
+        auto *trends = window.findChild<TrendsWindow *>();
+        trends->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(trends));
+        QTest::keyClick(trends, Qt::Key_H, Qt::ControlModifier);
         auto *health = window.findChild<HealthWindow *>(QStringLiteral("health"));
         QVERIFY(health);
         QVERIFY(QTest::qWaitForWindowExposed(health));
