@@ -85,6 +85,7 @@ private slots:
     void cliRecordLimits_publishesEventsAndRetainedAlarm();
     void cliRecordAgain_replacesWhatTheFirstRunRetained_data();
     void cliRecordAgain_replacesWhatTheFirstRunRetained();
+    void cliRecord_publishesRetainedHealth();
 };
 
 void TestMqtt::parsesUrls_data()
@@ -485,6 +486,60 @@ void TestMqtt::cliRecordAgain_replacesWhatTheFirstRunRetained()
     for (const QByteArray &payload : {QByteArray("[]"), QByteArray("ok"), QByteArray()})
         QCOMPARE(renderedTemplate(anyAlarm, payload), QStringLiteral("OFF"));
     QCOMPARE(renderedTemplate(anyAlarm, raised), QStringLiteral("ON"));
+}
+
+void TestMqtt::cliRecord_publishesRetainedHealth()
+{
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    MqttWatcher watcher(broker.port(), "#");
+    QTRY_VERIFY(watcher.isSubscribed());
+    // A load stepping between 5 A and 30 A every 3 s, ten frames a second.
+    QProcess board;
+    board.start(QStringLiteral(KELDRO_SIM_PATH),
+                {QStringLiteral("--interval"), QStringLiteral("100"), QStringLiteral("--load"),
+                 QStringLiteral("-5/-30/3"), QStringLiteral("--cell-resistance"),
+                 QStringLiteral("7=6")});
+    board.waitForReadyRead(10000);
+    const QString port = QString::fromLocal8Bit(board.readLine()).trimmed();
+    const auto stopBoard = qScopeGuard([&board] {
+        board.kill();
+        board.waitForFinished();
+    });
+    QProcess recorder;
+    recorder.start(QStringLiteral(KELDRO_CLI_PATH),
+                   {QStringLiteral("record"), port, QStringLiteral("--count"),
+                    QStringLiteral("150"), QStringLiteral("--board-id"), QStringLiteral("b1"),
+                    QStringLiteral("--mqtt"), broker.url(QStringLiteral("lab")),
+                    QStringLiteral("--ha-discovery")});
+    QVERIFY(recorder.waitForFinished(30000));
+    QCOMPARE(recorder.exitCode(), 0);
+
+    // Fifteen seconds of frames: one estimate a second at most, and the last at the end.
+    QTRY_VERIFY(!watcher.payloads("lab/b1/health").isEmpty());
+    QVERIFY(watcher.payloads("lab/b1/health").size() <= 16);
+    // A dashboard that subscribes after the run finds the last estimate.
+    MqttWatcher later(broker.port(), "lab/b1/health");
+    QTRY_COMPARE(later.payloads("lab/b1/health").size(), 1);
+    QCOMPARE(later.payloads("lab/b1/health").constFirst(),
+             watcher.payloads("lab/b1/health").constLast());
+    const QJsonObject health =
+        QJsonDocument::fromJson(later.payloads("lab/b1/health").constFirst()).object();
+    QCOMPARE(health.keys(),
+             (QStringList{"cells", "frames", "from", "pack", "source", "steps", "to", "weakest"}));
+    QCOMPARE(health.value(QLatin1String("frames")).toInt(), 150);
+    QVERIFY(health.value(QLatin1String("steps")).toInt() >= 2);
+
+    const QJsonObject config =
+        QJsonDocument::fromJson(
+            watcher.payloads("homeassistant/sensor/keldro_b1/cell7_resistance/config").value(0))
+            .object();
+    QCOMPARE(config.value(QLatin1String("state_topic")).toString(),
+             QStringLiteral("lab/b1/health"));
+    QCOMPARE(config.value(QLatin1String("unit_of_measurement")).toString(), QStringLiteral("mΩ"));
+    QCOMPARE(config.value(QLatin1String("state_class")).toString(), QStringLiteral("measurement"));
+    QCOMPARE(config.value(QLatin1String("value_template")).toString(),
+             QStringLiteral("{{ value_json.cells[6].resistance_mOhm }}"));
 }
 
 QTEST_GUILESS_MAIN(TestMqtt)

@@ -157,6 +157,7 @@ private slots:
         QTest::newRow("Open recording…") << "Ctrl+O";
         QTest::newRow("Limits…") << "Ctrl+L";
         QTest::newRow("Events…") << "Ctrl+E";
+        QTest::newRow("Cells…") << "Ctrl+H";
         QTest::newRow("Save receive log…") << "Ctrl+S";
         QTest::newRow("Copy values") << "Ctrl+Shift+C";
         QTest::newRow("Reopen when the port returns") << "";

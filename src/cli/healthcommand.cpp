@@ -1,6 +1,7 @@
 #include "console.h"
 #include "exitstatus.h"
 #include "healthtext.h"
+#include "judge/boardshealth.h"
 #include "judge/cellhealthestimator.h"
 #include "porttarget.h"
 #include "record/recordreader.h"
@@ -18,7 +19,6 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
-#include <vector>
 
 namespace {
 
@@ -108,21 +108,10 @@ std::optional<int> readRecording(Source *source, qint32 minStepMa)
         return UsageError;
     }
     RecordReader reader(&file);
-    std::vector<CellHealthEstimator> estimators;
-    QStringList ports;
+    BoardsHealth boards(minStepMa);
     TelemetryRecord record;
-    int current = -1;
-    while (reader.next(&record)) {
-        if (current < 0 || record.port != ports.at(current)) {
-            current = int(ports.indexOf(record.port));
-            if (current < 0) {
-                current = int(ports.size());
-                ports.append(record.port);
-                estimators.emplace_back(minStepMa);
-            }
-        }
-        estimators[size_t(current)].add(record);
-    }
+    while (reader.next(&record))
+        boards.add(record);
     if (reader.hasError()) {
         Console::error(QStringLiteral("%1: %2").arg(source->argument, reader.errorString()));
         return UsageError;
@@ -131,13 +120,7 @@ std::optional<int> readRecording(Source *source, qint32 minStepMa)
         Console::error(QStringLiteral("%1: the last line is cut short: %2 frames read")
                            .arg(source->argument)
                            .arg(reader.recordsRead()));
-    if (ports.isEmpty())
-        source->results.append({source->argument, CellHealthEstimator(minStepMa).result()});
-    for (int i = 0; i < ports.size(); ++i) {
-        const QString name = ports.size() == 1 ? source->argument
-                                               : source->argument + QLatin1Char('#') + ports.at(i);
-        source->results.append({name, estimators[size_t(i)].result()});
-    }
+    source->results = boards.results(source->argument);
     return std::nullopt;
 }
 

@@ -51,6 +51,8 @@ const SubcommandHelp Help{
     "  PREFIX/BOARD/text       the board's text lines\n"
     "  PREFIX/BOARD/status     online / offline, retained; offline also when keldro-cli\n"
     "                          dies (each board's connection has it as its last will)\n"
+    "  PREFIX/BOARD/health     the cells' health, the JSON object of keldro-cli health;\n"
+    "                          retained, when it changes, at most once a second\n"
     "and with --limits or --events:\n"
     "  PREFIX/BOARD/event      one JSON object per event, as in --events FILE\n"
     "  PREFIX/BOARD/alarm      a JSON array of the texts of the alarms raised now, []\n"

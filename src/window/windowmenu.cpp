@@ -10,6 +10,7 @@
 #include "window/alarms/valuefieldmarks.h"
 #include "window/alarms/windowjudge.h"
 #include "window/customplot.h"
+#include "window/health/windowhealth.h"
 #include "window/shownvalues.h"
 #include "window/trends/trendstore.h"
 #include "window/trends/trendswindow.h"
@@ -85,6 +86,7 @@ WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
     : QObject(window), window(window), ui(ui), marks(marks), recorder(recorder), settings(settings),
       judge(judge), baseTitle(window->windowTitle())
 {
+    cellsHealth = new WindowHealth(window, settings, marks);
     recordEntry = addEntry(tr("Record to file…"), QKeySequence(Qt::CTRL | Qt::Key_R),
                            &WindowMenu::toggleRecording);
     addEntry(tr("Trends…"), QKeySequence(Qt::CTRL | Qt::Key_T), &WindowMenu::showTrends);
@@ -96,6 +98,7 @@ WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
     actions << nullptr;
     addEntry(tr("Limits…"), QKeySequence(Qt::CTRL | Qt::Key_L), &WindowMenu::chooseLimits);
     addEntry(tr("Events…"), QKeySequence(Qt::CTRL | Qt::Key_E), &WindowMenu::showEvents);
+    addEntry(tr("Cells…"), QKeySequence(Qt::CTRL | Qt::Key_H), &WindowMenu::showHealth);
     actions << nullptr;
     addEntry(tr("Save receive log…"), QKeySequence(Qt::CTRL | Qt::Key_S),
              &WindowMenu::saveReceiveLog);
@@ -284,6 +287,7 @@ void WindowMenu::frameAccepted(const TelemetryRecord &record)
     // Made with the first frame, not at the first look, so that it holds the
     // whole session.
     liveTrendsWindow()->addRecord(record);
+    cellsHealth->frameAccepted(record);
 }
 
 TrendsWindow *WindowMenu::liveTrendsWindow()
@@ -302,6 +306,7 @@ TrendsWindow *WindowMenu::liveTrendsWindow()
         connect(judge, &WindowJudge::eventsAdded, liveTrends, &TrendsWindow::addEvents);
         connect(judge, &WindowJudge::limitsChanged, liveTrends,
                 [this] { liveTrends->setLimits(judge->limits()); });
+        addCellsShortcut(liveTrends, QString());
     }
     return liveTrends;
 }
@@ -331,6 +336,7 @@ void WindowMenu::rememberPlaces()
         settings->setTrendsGeometry(liveTrends->saveGeometry());
     if (eventsWindow && eventsWindow->isVisible())
         settings->setEventsGeometry(eventsWindow->saveGeometry());
+    cellsHealth->rememberPlace();
 }
 
 void WindowMenu::showTrends()
@@ -365,6 +371,10 @@ bool WindowMenu::openRecording(const QString &path)
                 warn(tr("Recording not opened"), reason);
             });
     connect(trends, &TrendsWindow::openCancelled, trends, &QWidget::close);
+    // The cells window works the same recording out once the trends have read it, and
+    // shows it for Ctrl+H in the trends window.
+    connect(trends, &TrendsWindow::recordingOpened, cellsHealth, &WindowHealth::takeRecording);
+    addCellsShortcut(trends, path);
     trends->setWindowTitle(tr("keldro trends — %1").arg(QFileInfo(path).fileName()));
     // A second trends window on the first one's place would hide it: that one is
     // placed by the window system.
@@ -494,6 +504,20 @@ void WindowMenu::showEvents()
     eventsWindow->show();
     eventsWindow->raise();
     eventsWindow->activateWindow();
+}
+
+void WindowMenu::showHealth()
+{
+    cellsHealth->showWindow();
+}
+
+void WindowMenu::addCellsShortcut(TrendsWindow *trends, const QString &recording)
+{
+    auto *action = new QAction(tr("Cells…"), trends);
+    action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    trends->addAction(action);
+    connect(action, &QAction::triggered, cellsHealth,
+            [this, recording] { cellsHealth->showSource(recording); });
 }
 
 void WindowMenu::saveReceiveLog()

@@ -114,6 +114,17 @@ QList<Entity> entities(TelemetryLayout layout, int cellCount, bool withAlarm)
                            "mV", "voltage", field(QStringLiteral("cell%1_mV").arg(cell))));
         list.last().offered = cell <= cellCount;
     }
+    // Home Assistant has no device class for a resistance. Null until a current step
+    // has been measured, which renders as "None": "unknown".
+    for (int cell = 1; cell <= Telemetry::MaxCells; ++cell) {
+        Entity resistance =
+            sensor(QStringLiteral("cell%1_resistance").arg(cell),
+                   QStringLiteral("Cell %1 resistance").arg(cell), "mΩ", "",
+                   QStringLiteral("{{ value_json.cells[%1].resistance_mOhm }}").arg(cell - 1));
+        resistance.stateTopic = QStringLiteral("health");
+        resistance.offered = cell <= cellCount;
+        list.append(resistance);
+    }
     for (int bit = 0; bit < ProtectionFlagCount; ++bit) {
         const QString key =
             QLatin1String(RecordColumns::Names[RecordColumns::FirstProtectionFlag + bit]);
@@ -158,7 +169,6 @@ QList<OutboundMessage> homeAssistantDiscovery(const QByteArray &prefix, const QB
             {QStringLiteral("unique_id"), device + QLatin1Char('_') + entity.id},
             {QStringLiteral("state_topic"), base + QLatin1Char('/') + entity.stateTopic},
             {QStringLiteral("value_template"), entity.valueTemplate},
-            {QStringLiteral("device_class"), entity.deviceClass},
             {QStringLiteral("availability_topic"), base + QStringLiteral("/status")},
             {QStringLiteral("device"),
              QJsonObject{
@@ -166,6 +176,8 @@ QList<OutboundMessage> homeAssistantDiscovery(const QByteArray &prefix, const QB
                  {QStringLiteral("name"), QStringLiteral("BMS %1").arg(QString::fromUtf8(board))},
                  {QStringLiteral("model"), QStringLiteral("keldro")}}},
         };
+        if (!entity.deviceClass.isEmpty())
+            config.insert(QStringLiteral("device_class"), entity.deviceClass);
         if (binary) {
             config.insert(QStringLiteral("payload_on"), entity.payloadOn);
             config.insert(QStringLiteral("payload_off"), entity.payloadOff);

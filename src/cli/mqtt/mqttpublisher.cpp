@@ -164,6 +164,17 @@ void MqttPublisher::setAlarm(const QString &name, const QByteArray &payload)
     wake();
 }
 
+void MqttPublisher::setHealth(const QString &name, const QByteArray &json)
+{
+    const Board &target = board(name);
+    OutboundMessage health;
+    health.kind = OutboundMessage::Kind::Health;
+    health.topic = m_settings.url.prefix.toUtf8() + '/' + target.level + "/health";
+    health.payload = json;
+    target.outbox->setState(health);
+    wake();
+}
+
 void MqttPublisher::setLayout(const QString &name, TelemetryLayout layout, int cells)
 {
     Board &target = board(name);

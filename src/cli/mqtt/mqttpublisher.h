@@ -23,6 +23,7 @@ struct OutboundMessage;
 //   alarm      what setAlarm is given, retained: the alarms raised now; [] from the
 //              connection on while judged, else cleared (an empty retained message),
 //              so that no alarm of an earlier run stands
+//   health     what setHealth is given, retained: the cells' health as estimated now
 //   status     "online" / "offline", retained; "offline" is also each board's last
 //              will, so that a recorder that dies leaves its boards offline
 // and with Home Assistant discovery the board's configs under homeassistant/, retained:
@@ -56,6 +57,8 @@ public:
     // The layout and cell count of the board's frames, for discovery configs of the
     // values they carry; a change gives the configs anew.
     void setLayout(const QString &board, TelemetryLayout layout, int cells);
+    // Retained, sent ahead of what waits: the JSON object of keldro-cli health.
+    void setHealth(const QString &board, const QByteArray &json);
 
     quint64 dropped(const QString &board) const;
     quint64 droppedTotal() const;
