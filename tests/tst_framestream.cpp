@@ -102,6 +102,9 @@ void FrameStreamTest::pieces_data()
         << QList<QByteArray>{f1.left(40), "|end"} << "R40";
     QTest::newRow("header split between pieces")
         << QList<QByteArray>{"hi" + f1.left(1), silence, f1.mid(1), silence} << "T:hi F1";
+    QTest::newRow("header split between pieces of text, no silence")
+        << QList<QByteArray>{"boot\r\n" + f1.left(1), f1.mid(1) + "OK", silence}
+        << "T:boot\r\n F1 T:OK";
     QTest::newRow("text split by silence")
         << QList<QByteArray>{"ab", silence, "cd", silence} << "T:ab T:cd";
     QTest::newRow("lone FE at the end is never text")
