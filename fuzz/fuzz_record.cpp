@@ -114,6 +114,8 @@ bool sameReading(const Reading &a, const Reading &b, RecordFormat format)
 void keepPortsApartFromRows(QVector<TelemetryRecord> *records)
 {
     for (TelemetryRecord &record : *records) {
+        if (!record.port.contains(QLatin1Char('\n')))
+            continue;
         const QByteArray port = record.port.toUtf8();
         for (int at = port.indexOf('\n'); at >= 0; at = port.indexOf('\n', at + 1)) {
             if (port.size() - at > 25 && parseRecordTime(port.constData() + at + 1, 24)) {
@@ -130,8 +132,10 @@ void checkCut(const QVector<TelemetryRecord> &records, const QByteArray &text, R
               const std::vector<qsizetype> &rowEnds, qsizetype firstRow, qsizetype cutAt, int nuls,
               qint64 piece)
 {
-    const Reading cut = read(text.left(int(cutAt)) + QByteArray(nuls, '\0'), piece,
-                             std::max<qint64>(0, cutAt - piece * SmallPieces / 2));
+    QByteArray left;
+    left.reserve(int(cutAt) + nuls);
+    left.append(text.constData(), int(cutAt)).append(nuls, '\0');
+    const Reading cut = read(left, piece, std::max<qint64>(0, cutAt - piece * SmallPieces / 2));
 
     // Rows whose line break the cut kept, and the row that lost no more than its line break.
     qsizetype rows = std::upper_bound(rowEnds.begin(), rowEnds.end(), cutAt) - rowEnds.begin();

@@ -25,7 +25,7 @@ namespace {
 // A check's output or a short test run is a few KiB: the first block is small, and each
 // block that comes back full doubles the next, up to the size that reads an hour of
 // frames in large strides.
-constexpr qint64 FirstBlockSize = 16 * 1024;
+constexpr qint64 FirstBlockSize = 4 * 1024;
 constexpr qint64 MaxBlockSize = 256 * 1024;
 // A row of 15 cells is some 250 bytes of CSV or 1 KiB of JSON. Anything far longer is
 // not a recording (a disk image picked through "All files"), and reading on to a line
