@@ -118,6 +118,9 @@ void FrameStreamTest::pieces_data()
                              "C \xFF\xC0\xAF\r\n",
                              silence}
         << QStringLiteral("T:caf\uFFFD 25 \u00B0C \uFFFD\uFFFD\uFFFD\r\n");
+    QTest::newRow("character beyond 16 bits, then a cut one")
+        << QList<QByteArray>{"\xF0\x9F\x94\x8B ok \xF0\x9F", silence}
+        << QStringLiteral("T:\U0001F50B ok \uFFFD\uFFFD");
     QTest::newRow("NUL padding left out, escape replaced")
         << QList<QByteArray>{QByteArray("OK\0\0\x1B[2J\r\n", 10), silence}
         << QStringLiteral("T:OK\uFFFD[2J\r\n");
