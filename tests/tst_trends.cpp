@@ -451,7 +451,7 @@ void TstTrends::openRecording_sameAsLive()
     QSignalSpy done(&opened, &TrendsWindow::recordingOpened);
     QString error;
     QVERIFY2(opened.openRecording(path, &error), qPrintable(error));
-    // A minute: 30,000 rows of JSON take their time under ThreadSanitizer.
+    // A minute: 30,000 rows of JSON take their time under the sanitizers.
     QVERIFY(done.wait(60000));
 
     // Every frame at full resolution and every summary as the live window has them.

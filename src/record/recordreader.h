@@ -60,6 +60,7 @@ private:
 
     bool readLine(Line *line);
     bool readBlock();
+    qint64 readMore(qsizetype kept);
     bool readNulTail(Line *line);
     bool readFirstLine(Line *line);
     bool splitCsv(Line line, Fields *fields);
@@ -75,6 +76,7 @@ private:
 
     QIODevice *device;
     QByteArray buffer;       // blocks from the device; lines are read out of it in place
+    qint64 blockSize;        // what the next read asks for
     qsizetype lineStart = 0; // the first byte not yet returned as a line
     qsizetype searched = 0;  // bytes from lineStart on that hold no line end
     bool lineEnded = false;  // the last line returned had its line break

@@ -4,6 +4,7 @@
 #include "cli/mqtt/brokersession.h"
 #include "cli/mqtt/homeassistantdiscovery.h"
 #include "cli/mqtt/outboundmessage.h"
+#include "cli/mqtt/queuedcall.h"
 
 #include <QThread>
 #include <QTimer>
@@ -84,13 +85,10 @@ MqttPublisher::Board &MqttPublisher::board(const QString &name)
         setDiscovery(added);
     session->moveToThread(m_thread);
     QObject *parent = m_sessions;
-    QMetaObject::invokeMethod(
-        session,
-        [session, parent] {
-            session->setParent(parent);
-            session->start();
-        },
-        Qt::QueuedConnection);
+    queuedCall(session, [session, parent] {
+        session->setParent(parent);
+        session->start();
+    });
     return *m_boards.insert(name, added);
 }
 
@@ -112,19 +110,16 @@ void MqttPublisher::wake()
     if (m_wakePending.exchange(true))
         return;
     QObject *sessions = m_sessions;
-    QMetaObject::invokeMethod(
-        sessions,
-        [this, sessions] {
-            QTimer::singleShot(PublishBatchMs, sessions, [this, sessions] {
-                m_wakePending = false;
-                const QObjectList children = sessions->children();
-                for (QObject *child : children) {
-                    if (auto *session = qobject_cast<BrokerSession *>(child))
-                        session->pump();
-                }
-            });
-        },
-        Qt::QueuedConnection);
+    queuedCall(sessions, [this, sessions] {
+        QTimer::singleShot(PublishBatchMs, sessions, [this, sessions] {
+            m_wakePending = false;
+            const QObjectList children = sessions->children();
+            for (QObject *child : children) {
+                if (auto *session = qobject_cast<BrokerSession *>(child))
+                    session->pump();
+            }
+        });
+    });
 }
 
 void MqttPublisher::publishTelemetry(const QString &board, const QByteArray &json)
@@ -225,8 +220,7 @@ void MqttPublisher::finish(int timeoutMs)
     m_undelivered = 0;
     for (auto it = m_boards.cbegin(); it != m_boards.cend(); ++it) {
         BrokerSession *session = it->session;
-        QMetaObject::invokeMethod(
-            session, [session] { session->finish(); }, Qt::QueuedConnection);
+        queuedCall(session, [session] { session->finish(); });
     }
     QTimer::singleShot(m_boards.isEmpty() ? 0 : timeoutMs, this, [this] {
         if (m_unfinished <= 0 && !m_boards.isEmpty())
