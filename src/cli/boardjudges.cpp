@@ -1,6 +1,7 @@
 #include "boardjudges.h"
 
 #include "eventoutput.h"
+#include "healthcheck.h"
 #include "mqttfeed.h"
 
 #include <QDateTime>
@@ -19,8 +20,6 @@ qint64 now()
 
 QByteArray alarmPayload(const Judge &judge)
 {
-    if (!judge.anyAlarmRaised())
-        return QByteArrayLiteral("ok");
     QJsonArray texts;
     for (const JudgeEvent &event : judge.raisedAlarms())
         texts.append(event.text);
@@ -31,11 +30,13 @@ QByteArray alarmPayload(const Judge &judge)
 
 BoardJudges::BoardJudges(const Limits &limits, const QVector<PortTarget> &targets,
                          EventOutput *output, QObject *parent)
-    : QObject(parent), output(output), linkCheck(new QTimer(this))
+    : QObject(parent), output(output), linkCheck(new QTimer(this)),
+      judgingHealth(limits.health.any())
 {
     for (const PortTarget &target : targets) {
         indexOfPort.insert(target.name, int(ports.size()));
-        ports.push_back({Judge(limits, target.name), QByteArray(), -1});
+        ports.push_back(
+            {Judge(limits, target.name), QByteArrayLiteral("[]"), -1, CellHealthEstimator()});
     }
     linkCheck->setSingleShot(true);
     connect(linkCheck, &QTimer::timeout, this, [this] {
@@ -54,11 +55,10 @@ void BoardJudges::judgeFrame(const TelemetryRecord &record)
     if (at == indexOfPort.cend())
         return;
     Port &port = ports[size_t(*at)];
-    const bool first = port.judge.tally().frames == 0;
     port.judge.judgeFrame(record, &events);
-    // The broker hears the board's alarms from its first frame on, so that an array a
-    // run before left retained does not stand for this one.
-    bool alarmsChanged = first;
+    if (judgingHealth)
+        port.health.add(record);
+    bool alarmsChanged = false;
     for (const JudgeEvent &event : qAsConst(events))
         alarmsChanged = alarmsChanged || event.isAlarm;
     deliver();
@@ -109,10 +109,18 @@ void BoardJudges::deliver()
     events.clear();
 }
 
-void BoardJudges::stop()
+QString BoardJudges::stop()
 {
     stopped = true;
     linkCheck->stop();
+    const qint64 time = now();
+    for (Port &port : ports)
+        port.judge.endRun(time, &events);
+    deliver();
+    if (output->sync() || outputBroken)
+        return QString();
+    outputBroken = true;
+    return output->errorString();
 }
 
 void BoardJudges::scheduleLinkCheck()
@@ -139,8 +147,15 @@ QVector<PortCheck> BoardJudges::checks() const
 {
     const qint64 end = now();
     QVector<PortCheck> result;
-    for (const Port &port : ports)
-        result.append(
-            {port.judge.port(), port.judge.tally(), port.startMs < 0 ? end : port.startMs, end});
+    for (const Port &port : ports) {
+        result.append({port.judge.port(),
+                       port.judge.tally(),
+                       port.startMs < 0 ? end : port.startMs,
+                       end,
+                       {}});
+        if (judgingHealth)
+            result.last().healthRows = healthCheckRows(port.judge.limits().health,
+                                                       port.health.result(), port.judge.port());
+    }
     return result;
 }

@@ -23,10 +23,11 @@
 namespace {
 
 // A check's output or a short test run is a few KiB: the first block is small, and each
-// block that comes back full doubles the next, up to the size that reads an hour of
-// frames in large strides.
+// block that comes back full doubles the next, up to one small enough that a Cancel is
+// seen within a fraction of a millisecond, in a line or a run of NUL bytes of any
+// length, and large enough that reading costs nothing.
 constexpr qint64 FirstBlockSize = 4 * 1024;
-constexpr qint64 MaxBlockSize = 256 * 1024;
+constexpr qint64 MaxBlockSize = 64 * 1024;
 // A row of 15 cells is some 250 bytes of CSV or 1 KiB of JSON. Anything far longer is
 // not a recording (a disk image picked through "All files"), and reading on to a line
 // break that may never come would hold the whole file in memory.
@@ -121,10 +122,16 @@ bool RecordReader::endCutShort()
     return false;
 }
 
+bool RecordReader::stopRequested()
+{
+    isStopped = isStopped || (stopFlag && stopFlag->load(std::memory_order_relaxed));
+    return isStopped;
+}
+
 bool RecordReader::readBlock()
 {
     // A device that is not open ends the data without a warning, as its atEnd() did.
-    if (!device->isReadable())
+    if (!device->isReadable() || stopRequested())
         return false;
     // What is left of the last block, less than a line, moves to the front. The buffer
     // keeps its memory when nothing is left: a pipe hands over a row or less at a time.
@@ -164,7 +171,7 @@ bool RecordReader::readLine(Line *line)
         if (searched > MaxLineBytes)
             return readNulTail(line);
         if (!readBlock()) {
-            if (hasError())
+            if (hasError() || isStopped)
                 return false;
             break;
         }
@@ -199,6 +206,10 @@ bool RecordReader::readNulTail(Line *line)
         nulTailStart(begin, buffer.constData() + buffer.size()) - buffer.constData();
     bool tailOfNul = kept - lineStart <= MaxLineBytes;
     while (tailOfNul) {
+        if (stopRequested()) {
+            buffer.resize(int(kept));
+            return false;
+        }
         const qint64 read = readMore(kept);
         if (read < 0) {
             buffer.resize(int(kept));
@@ -263,7 +274,7 @@ const QString &RecordReader::portText(const char *data, qsizetype size)
 
 bool RecordReader::next(TelemetryRecord *record)
 {
-    if (hasError() || cutShort)
+    if (hasError() || cutShort || isStopped)
         return false;
     Line line;
     if (!recordFormat) {
@@ -363,7 +374,7 @@ bool RecordReader::followQuotes(Line *line, qint64 firstLine)
     while (verdict == CsvQuotes::Verdict::RowGoesOn) {
         Line more;
         if (!readLine(&more)) {
-            if (hasError())
+            if (hasError() || isStopped)
                 return false;
             rowStopsEarly = true;
             lineNumber = firstLine;

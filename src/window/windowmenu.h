@@ -11,6 +11,7 @@ class QPoint;
 class QWidget;
 class TrendsWindow;
 class ValueFieldMarks;
+class WindowHealth;
 class WindowJudge;
 class WindowRecorder;
 class WindowSettings;
@@ -23,10 +24,11 @@ class Widget;
 QT_END_NAMESPACE
 
 // The main window's context menu and its keyboard shortcuts: recording, trends,
-// recordings and the recent ones, limits, events, the receive log, copying the values,
+// recordings and the recent ones, limits, events, the cells' health, the receive log,
+// copying the values,
 // reopening a returning port, About. A right click on the window shows the entries;
 // the text fields and the receive log show them after their own standard entries. It
-// keeps the window's title: the recording and the newest alarm raised join it.
+// keeps the window's title: the alarms raised and the recording join it.
 class WindowMenu : public QObject
 {
     Q_OBJECT
@@ -59,11 +61,17 @@ public:
     // which they can answer).
     void setFileDialogOptions(QFileDialog::Options options) { dialogOptions = options; }
 
-    // One frame the window has accepted, for the live trends.
+    // One frame the window has accepted, for the live trends and the cells' health.
     void frameAccepted(const TelemetryRecord &record);
+    WindowHealth *health() const { return cellsHealth; }
 
-    // The main window is closing: the live trends window's place, if it is shown,
-    // is the one to remember.
+    // The alarms raised now as the alarm strip words them, oldest first: the title
+    // names how many and the first.
+    void showAlarms(const QStringList &items);
+    void showEvents();
+
+    // The main window is closing: the places of the live trends, events and cells
+    // windows, those shown, are the ones to remember.
     void rememberPlaces();
 
 protected:
@@ -84,7 +92,10 @@ private:
     void chooseRecording();
     void chooseLimits();
     void chooseLimitsFile();
-    void showEvents();
+    void showHealth();
+    // Ctrl+H in a trends window shows its recording (empty: the live board) in the
+    // cells window.
+    void addCellsShortcut(TrendsWindow *trends, const QString &recording);
     void saveReceiveLog();
     void copyValues();
     void showAbout();
@@ -98,7 +109,9 @@ private:
     WindowJudge *judge;
     TrendsWindow *liveTrends = nullptr;
     EventsWindow *eventsWindow = nullptr;
+    WindowHealth *cellsHealth;
     QString baseTitle;
+    QStringList alarmItems;
     QFileDialog::Options dialogOptions;
     QAction *recordEntry;
     QAction *reopenEntry;

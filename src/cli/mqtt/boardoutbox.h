@@ -64,5 +64,5 @@ private:
         OutboundMessage message;
         bool changed = true;
     };
-    std::deque<State> m_states; // few: an alarm and some thirty configs
+    std::deque<State> m_states; // few: an alarm, the health and some fifty configs
 };

@@ -75,6 +75,12 @@ MqttPublisher::Board &MqttPublisher::board(const QString &name)
     connect(session, &BrokerSession::messagesDropped, this,
             [this, name](quint64 total) { emit messagesDropped(name, total); });
     connect(session, &BrokerSession::finished, this, &MqttPublisher::sessionFinished);
+    // What the broker keeps of an earlier run goes with this run's first connection.
+    OutboundMessage alarm;
+    alarm.kind = OutboundMessage::Kind::Alarm;
+    alarm.topic = m_settings.url.prefix.toUtf8() + '/' + added.level + "/alarm";
+    alarm.payload = m_settings.alarms ? QByteArrayLiteral("[]") : QByteArray();
+    added.outbox->setState(alarm);
     if (m_settings.homeAssistant)
         setDiscovery(added);
     session->moveToThread(m_thread);
@@ -153,11 +159,23 @@ void MqttPublisher::setAlarm(const QString &name, const QByteArray &payload)
     wake();
 }
 
-void MqttPublisher::setCellCount(const QString &name, int cells)
+void MqttPublisher::setHealth(const QString &name, const QByteArray &json)
+{
+    const Board &target = board(name);
+    OutboundMessage health;
+    health.kind = OutboundMessage::Kind::Health;
+    health.topic = m_settings.url.prefix.toUtf8() + '/' + target.level + "/health";
+    health.payload = json;
+    target.outbox->setState(health);
+    wake();
+}
+
+void MqttPublisher::setLayout(const QString &name, TelemetryLayout layout, int cells)
 {
     Board &target = board(name);
-    if (cells <= target.cells)
+    if (target.layout == layout && target.cells == cells)
         return;
+    target.layout = layout;
     target.cells = cells;
     if (!m_settings.homeAssistant)
         return;
@@ -167,8 +185,9 @@ void MqttPublisher::setCellCount(const QString &name, int cells)
 
 void MqttPublisher::setDiscovery(const Board &target)
 {
-    const QList<OutboundMessage> configs = homeAssistantDiscovery(
-        m_settings.url.prefix.toUtf8(), target.level, target.cells, m_settings.alarms);
+    const QList<OutboundMessage> configs =
+        homeAssistantDiscovery(m_settings.url.prefix.toUtf8(), target.level, target.layout,
+                               target.cells, m_settings.alarms);
     for (const OutboundMessage &config : configs)
         target.outbox->setState(config);
 }
