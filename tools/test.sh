@@ -38,8 +38,8 @@ ctest_in() {
 # The suites that run threads of their own: the recording loader (trends, and the
 # windows that open recordings), the serial writer threads, the ahead enumeration, the
 # MQTT publisher (in keldro-cli too) and libmosquitto's network thread.
-threaded_tests=(tst_trends tst_alarms tst_settings tst_windowmenu tst_serialport
-                tst_serialenumerator tst_mqtt)
+threaded_tests=(tst_trends tst_alarms tst_settings tst_windowmenu tst_healthwindow
+                tst_serialport tst_serialenumerator tst_mqtt)
 threaded_targets=("${threaded_tests[@]}" keldro-cli keldro-sim)
 
 # A sanitizer's report, from a test or from a program it starts, lands in the build's
