@@ -150,23 +150,23 @@ void MqttPublisher::publishEvent(const QString &board, const QByteArray &json)
 
 void MqttPublisher::setAlarm(const QString &name, const QByteArray &payload)
 {
-    const Board &target = board(name);
-    OutboundMessage alarm;
-    alarm.kind = OutboundMessage::Kind::Alarm;
-    alarm.topic = m_settings.url.prefix.toUtf8() + '/' + target.level + "/alarm";
-    alarm.payload = payload;
-    target.outbox->setState(alarm);
-    wake();
+    setState(name, OutboundMessage::Kind::Alarm, "/alarm", payload);
 }
 
 void MqttPublisher::setHealth(const QString &name, const QByteArray &json)
 {
+    setState(name, OutboundMessage::Kind::Health, "/health", json);
+}
+
+void MqttPublisher::setState(const QString &name, OutboundMessage::Kind kind, const char *topic,
+                             const QByteArray &payload)
+{
     const Board &target = board(name);
-    OutboundMessage health;
-    health.kind = OutboundMessage::Kind::Health;
-    health.topic = m_settings.url.prefix.toUtf8() + '/' + target.level + "/health";
-    health.payload = json;
-    target.outbox->setState(health);
+    OutboundMessage state;
+    state.kind = kind;
+    state.topic = m_settings.url.prefix.toUtf8() + '/' + target.level + topic;
+    state.payload = payload;
+    target.outbox->setState(state);
     wake();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/mqtt/brokersettings.h"
+#include "cli/mqtt/outboundmessage.h"
 #include "protocol/telemetry.h"
 
 #include <QByteArray>
@@ -14,7 +15,6 @@
 class BoardOutbox;
 class BrokerSession;
 class QThread;
-struct OutboundMessage;
 
 // Publishes boards' data to an MQTT broker, under <prefix>/<board>/:
 //   telemetry  what publishTelemetry is given, one message per frame
@@ -91,6 +91,9 @@ private:
     void enqueue(const QString &name, OutboundMessage message);
     void setDiscovery(const Board &target);
     void wake();
+    // The retained state of a board under PREFIX/BOARD/topic: what its outbox sends first.
+    void setState(const QString &board, OutboundMessage::Kind kind, const char *topic,
+                  const QByteArray &payload);
     void sessionFinished(quint64 undelivered);
 
     const BrokerSettings m_settings;
