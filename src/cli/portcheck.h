@@ -1,11 +1,10 @@
 #pragma once
 
+#include "judge/checkrow.h"
 #include "judge/checktally.h"
-#include "judge/limits.h"
 
 #include <QString>
 #include <QVector>
-#include <optional>
 
 // What `keldro-cli check` found on one port, for its table and its JUnit report.
 struct PortCheck
@@ -17,24 +16,6 @@ struct PortCheck
 
     bool hasFrames() const { return tally.frames > 0; }
 };
-
-// One line of a port's check: a limit the file sets, or the protection flags. The
-// words are the table's, one token each, so that awk and cut can take the table apart.
-struct CheckRow
-{
-    QString name;  // "cells.max_mV", "protection"
-    QString limit; // "4250"; the flags that fail: "all", "ov,uv", "none"
-    QString worst; // "4262" in the key's unit; the flags ever raised: "ov", "none"; "-"
-    QString at;    // "cell7", "ntc2_C", "cell2,cell11" (a spread), "-"
-    int raised = 0;
-    std::optional<JudgeEvent> firstRaised;
-    QString eventName; // "cell_max"; "protection"
-
-    bool failed() const { return raised > 0; }
-};
-
-// Every limit the file sets, in the file's order of tables, then the protection flags.
-QVector<CheckRow> checkRows(const Limits &limits, const CheckTally &tally);
 
 // 1 when some port sent no frame at all (the check could not be made there), else 4
 // when an alarm was raised on any port, else 0.
