@@ -2,14 +2,14 @@
 // events window, a limits file refused without losing the limits before it, and the
 // events kept beside a recording. A pseudo-terminal stands in for the board.
 #include "judge/judgeevent.h"
+#include "plot/customplot.h"
+#include "plot/trendsplot.h"
 #include "protocol/telemetryframe.h"
 #include "protocol/telemetryrecord.h"
 #include "ptypair.h"
 #include "serial/serialenumerator.h"
 #include "window/alarms/alarmstyle.h"
 #include "window/alarms/windowjudge.h"
-#include "window/customplot.h"
-#include "window/trends/trendsplot.h"
 #include "window/trends/trendswindow.h"
 #include "window/widget.h"
 #include "window/windowmenu.h"

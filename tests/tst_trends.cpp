@@ -4,9 +4,9 @@
 // hiding a cell; the PNG export through its dialog. And the store under it, against
 // a brute-force minimum and maximum of every interval.
 
+#include "plot/trendsplot.h"
 #include "protocol/telemetryframe.h"
 #include "record/recordwriter.h"
-#include "window/trends/trendsplot.h"
 #include "window/trends/trendsreadout.h"
 #include "window/trends/trendswindow.h"
 #include "workedexamples.h"

@@ -1,6 +1,8 @@
 #include "window/windowmenu.h"
 
 #include "judge/limitsfile.h"
+#include "plot/customplot.h"
+#include "plot/trendstore.h"
 #include "protocol/displaytext.h"
 #include "protocol/telemetryrecord.h"
 #include "record/recordformat.h"
@@ -9,9 +11,7 @@
 #include "window/alarms/eventswindow.h"
 #include "window/alarms/valuefieldmarks.h"
 #include "window/alarms/windowjudge.h"
-#include "window/customplot.h"
 #include "window/shownvalues.h"
-#include "window/trends/trendstore.h"
 #include "window/trends/trendswindow.h"
 #include "window/windowplace.h"
 #include "window/windowrecorder.h"

@@ -1,9 +1,9 @@
 #include "window/trends/trendswindow.h"
 
+#include "plot/trendsannotations.h"
+#include "plot/trendsplot.h"
 #include "protocol/telemetryrecord.h"
 #include "window/trends/recordingloader.h"
-#include "window/trends/trendsannotations.h"
-#include "window/trends/trendsplot.h"
 #include "window/trends/trendsreadout.h"
 
 #include <QBoxLayout>

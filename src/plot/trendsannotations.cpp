@@ -1,6 +1,6 @@
-#include "window/trends/trendsannotations.h"
+#include "plot/trendsannotations.h"
 
-#include "window/customplot.h"
+#include "plot/customplot.h"
 
 #include <QDateTime>
 #include <QHelpEvent>
