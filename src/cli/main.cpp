@@ -18,6 +18,8 @@ const char Overview[] =
     "  send    one command to a board: off, boot, calibrate-soc, set-date\n"
     "  check   judge boards or a recording against a limits file: a PASS/FAIL table,\n"
     "          exit status 4 when an alarm was raised, a JUnit report for CI\n"
+    "  report  a station's report of a recording, PDF or HTML: the verdict, the checks,\n"
+    "          the cell health, plots and events (runs keldro-report)\n"
     "\n"
     "keldro-cli COMMAND --help describes a command, with examples.\n"
     "\n"
@@ -30,6 +32,7 @@ const char Overview[] =
     "  keldro-cli record --poll /dev/ttyUSB0 -o charge.csv\n"
     "  keldro-cli send /dev/ttyUSB0 off\n"
     "  keldro-cli check ttyUSB0 --limits pack.toml --duration 60 --junit report.xml\n"
+    "  keldro-cli report night.csv --limits pack.toml -o night.pdf\n"
     "\n";
 
 int run(const QStringList &arguments)
@@ -43,6 +46,8 @@ int run(const QStringList &arguments)
         return runSend(arguments);
     if (command == QLatin1String("check"))
         return runCheck(arguments);
+    if (command == QLatin1String("report"))
+        return runReport(arguments);
     if (command == QLatin1String("help") && arguments.size() > 1)
         return run({arguments.at(1), QStringLiteral("--help")});
     if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
@@ -57,8 +62,8 @@ int run(const QStringList &arguments)
     const QString what = command.isEmpty() ? QStringLiteral("no command")
                                            : QStringLiteral("unknown command \"%1\"").arg(command);
     std::fprintf(stderr,
-                 "keldro-cli: %s; the commands are list, record, send and check (see keldro-cli "
-                 "--help)\n",
+                 "keldro-cli: %s; the commands are list, record, send, check and report (see "
+                 "keldro-cli --help)\n",
                  what.toLocal8Bit().constData());
     return UsageError;
 }

@@ -29,3 +29,4 @@ int runList(const QStringList &arguments);
 int runRecord(const QStringList &arguments);
 int runSend(const QStringList &arguments);
 int runCheck(const QStringList &arguments);
+int runReport(const QStringList &arguments);

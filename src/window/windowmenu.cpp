@@ -11,6 +11,7 @@
 #include "window/alarms/eventswindow.h"
 #include "window/alarms/valuefieldmarks.h"
 #include "window/alarms/windowjudge.h"
+#include "window/reportexport.h"
 #include "window/shownvalues.h"
 #include "window/trends/trendswindow.h"
 #include "window/windowplace.h"
@@ -83,7 +84,7 @@ QString limitsText(const Limits &limits)
 WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
                        WindowRecorder *recorder, WindowSettings *settings, WindowJudge *judge)
     : QObject(window), window(window), ui(ui), marks(marks), recorder(recorder), settings(settings),
-      judge(judge), baseTitle(window->windowTitle())
+      judge(judge), reportExport(new ReportExport(window, judge)), baseTitle(window->windowTitle())
 {
     recordEntry = addEntry(tr("Record to file…"), QKeySequence(Qt::CTRL | Qt::Key_R),
                            &WindowMenu::toggleRecording);
@@ -93,6 +94,7 @@ WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
     recentMenu = new QMenu(tr("Open recent"), window);
     recentMenu->setToolTipsVisible(true);
     actions << recentMenu->menuAction();
+    addEntry(tr("Export report…"), QKeySequence(Qt::CTRL | Qt::Key_P), &WindowMenu::exportReport);
     actions << nullptr;
     addEntry(tr("Limits…"), QKeySequence(Qt::CTRL | Qt::Key_L), &WindowMenu::chooseLimits);
     addEntry(tr("Events…"), QKeySequence(Qt::CTRL | Qt::Key_E), &WindowMenu::showEvents);
@@ -280,6 +282,7 @@ void WindowMenu::frameAccepted(const TelemetryRecord &record)
     // Made with the first frame, not at the first look, so that it holds the
     // whole session.
     liveTrendsWindow()->addRecord(record);
+    reportExport->frameAccepted(record);
 }
 
 TrendsWindow *WindowMenu::liveTrendsWindow()
@@ -291,6 +294,7 @@ TrendsWindow *WindowMenu::liveTrendsWindow()
         restoreWindowPlace(liveTrends, settings->trendsGeometry());
         liveTrends->installEventFilter(this);
         rememberView(liveTrends);
+        watchReportRequests(liveTrends);
         // The judge's log has the events since the window opened; the trends take the
         // rest as they come.
         liveTrends->setLimits(judge->limits());
@@ -329,6 +333,30 @@ void WindowMenu::rememberPlaces()
         settings->setEventsGeometry(eventsWindow->saveGeometry());
 }
 
+void WindowMenu::setFileDialogOptions(QFileDialog::Options options)
+{
+    dialogOptions = options;
+    reportExport->setFileDialogOptions(options);
+}
+
+// A report of the live session so far, with the live trends' plots.
+void WindowMenu::exportReport()
+{
+    reportExport->exportSession(window, liveTrendsWindow()->store());
+}
+
+// A trends window's Export report…: of its recording, or of the live session.
+void WindowMenu::watchReportRequests(TrendsWindow *trends)
+{
+    connect(trends, &TrendsWindow::reportRequested, this, [this, trends] {
+        const QString recording = trends->recordingPath();
+        if (recording.isEmpty())
+            reportExport->exportSession(trends, trends->store());
+        else
+            reportExport->exportRecording(trends, recording);
+    });
+}
+
 void WindowMenu::showTrends()
 {
     liveTrendsWindow()->show();
@@ -341,6 +369,7 @@ bool WindowMenu::openRecording(const QString &path)
     auto *trends = new TrendsWindow(window);
     trends->setAttribute(Qt::WA_DeleteOnClose);
     rememberView(trends);
+    watchReportRequests(trends);
     QString error;
     if (!trends->openRecording(path, &error)) {
         delete trends;

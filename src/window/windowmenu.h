@@ -9,6 +9,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPoint;
 class QWidget;
+class ReportExport;
 class TrendsWindow;
 class ValueFieldMarks;
 class WindowJudge;
@@ -23,8 +24,8 @@ class Widget;
 QT_END_NAMESPACE
 
 // The main window's context menu and its keyboard shortcuts: recording, trends,
-// recordings and the recent ones, limits, events, the receive log, copying the values,
-// reopening a returning port, About. A right click on the window shows the entries;
+// recordings and the recent ones, a report, limits, events, the receive log, copying
+// the values, reopening a returning port, About. A right click on the window shows the entries;
 // the text fields and the receive log show them after their own standard entries. It
 // keeps the window's title: the recording and the newest alarm raised join it.
 class WindowMenu : public QObject
@@ -57,9 +58,12 @@ public:
 
     // Options for every file dialog of the menu (tests ask for Qt's own dialog,
     // which they can answer).
-    void setFileDialogOptions(QFileDialog::Options options) { dialogOptions = options; }
+    void setFileDialogOptions(QFileDialog::Options options);
 
-    // One frame the window has accepted, for the live trends.
+    // Export report…: reports of the live session and of the recordings shown.
+    ReportExport *reports() const { return reportExport; }
+
+    // One frame the window has accepted, for the live trends and the live report.
     void frameAccepted(const TelemetryRecord &record);
 
     // The main window is closing: the live trends window's place, if it is shown,
@@ -81,6 +85,8 @@ private:
     TrendsWindow *liveTrendsWindow();
     void rememberView(TrendsWindow *trends);
     void showTrends();
+    void exportReport();
+    void watchReportRequests(TrendsWindow *trends);
     void chooseRecording();
     void chooseLimits();
     void chooseLimitsFile();
@@ -98,6 +104,7 @@ private:
     WindowJudge *judge;
     TrendsWindow *liveTrends = nullptr;
     EventsWindow *eventsWindow = nullptr;
+    ReportExport *reportExport;
     QString baseTitle;
     QFileDialog::Options dialogOptions;
     QAction *recordEntry;

@@ -133,6 +133,15 @@ QWidget *TrendsWindow::buildControls()
     exportButton->setToolTip(tr("Save the three plots as a PNG image"));
     connect(exportButton, &QToolButton::clicked, this, &TrendsWindow::exportPng);
     row->addWidget(exportButton);
+
+    auto *reportButton = new QToolButton(bar);
+    reportButton->setObjectName(QStringLiteral("exportReport"));
+    reportButton->setText(tr("Export report…"));
+    reportButton->setToolTip(
+        tr("Write a report of what the window shows, PDF or HTML: the "
+           "verdict, the checks, the cell health, these plots and the events"));
+    connect(reportButton, &QToolButton::clicked, this, &TrendsWindow::reportRequested);
+    row->addWidget(reportButton);
     return bar;
 }
 
