@@ -18,6 +18,9 @@ version=$("$usr/bin/keldro" --version) || fail "installed keldro --version faile
 for program in keldro-cli keldro-sim; do
     "$usr/bin/$program" --help >/dev/null || fail "installed $program --help failed"
 done
+# keldro-cli hands report over to the keldro-report installed beside it.
+"$usr/bin/keldro-cli" report --help | grep -q '^Usage: keldro-cli report' ||
+    fail "installed keldro-cli report --help does not reach keldro-report"
 
 desktop=$usr/share/applications/$app.desktop
 desktop-file-validate "$desktop" || fail "$desktop does not validate"

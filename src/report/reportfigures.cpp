@@ -24,7 +24,8 @@ const QColor WeakestColour(0xd0, 0x00, 0x00);
 // gets the report's.
 void usePrintFonts(QCustomPlot *plot)
 {
-    const QFont font(QStringLiteral("DejaVu Sans"), 7);
+    QFont font(QStringLiteral("DejaVu Sans"), 7);
+    font.setStyleStrategy(QFont::PreferNoShaping);
     for (QCPAxisRect *rect : plot->axisRects())
         for (QCPAxis *axis : rect->axes()) {
             axis->setTickLabelFont(font);

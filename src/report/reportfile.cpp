@@ -4,6 +4,7 @@
 #include "report/reporthtml.h"
 #include "report/reportpdf.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -41,15 +42,31 @@ bool ReportFile::open(QString *error)
 
 bool ReportFile::write(const ReportData &data, const QVector<ReportFigure> &figures, QString *error)
 {
-    bool written = false;
+    // The whole report is made in memory first (a few hundred kilobytes): the PDF
+    // writer does not tell a short write, and a write of the whole does.
+    QByteArray bytes;
     if (format == Format::Pdf) {
-        written = writeReportPdf(data, figures, &file);
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (!writeReportPdf(data, figures, &buffer)) {
+            *error = tr("cannot make the PDF of %1").arg(file.fileName());
+            file.cancelWriting();
+            return false;
+        }
     } else {
-        const QByteArray html = reportHtml(data, figures, HtmlFlavour::Browser).toUtf8();
-        written = file.write(html) == html.size();
+        bytes = reportHtml(data, figures, HtmlFlavour::Browser).toUtf8();
     }
-    // A write that failed makes the commit fail too, which removes the temporary file.
-    if (written && file.commit())
+    // A disk that fills up takes part of a write without a word, and refuses the next
+    // with its reason. A write that failed makes the commit fail too, which removes the
+    // temporary file.
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 taken = file.write(bytes.constData() + written, bytes.size() - written);
+        if (taken <= 0)
+            break;
+        written += taken;
+    }
+    if (written == bytes.size() && file.commit())
         return true;
     *error = tr("writing %1 failed: %2").arg(file.fileName(), file.errorString());
     file.cancelWriting();

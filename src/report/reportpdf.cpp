@@ -76,6 +76,7 @@ void drawPageFrame(QPainter *painter, const QRectF &page, const QString &title, 
     painter->save();
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPointSizeF(7.5);
+    font.setStyleStrategy(QFont::PreferNoShaping);
     painter->setFont(font);
     painter->setPen(QColor(0x44, 0x44, 0x44));
     const QFontMetricsF metrics(font, painter->device());
@@ -111,6 +112,8 @@ bool writeReportPdf(const ReportData &data, const QVector<ReportFigure> &figures
     document.documentLayout()->setPaintDevice(&writer);
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPointSizeF(8.5);
+    // Without ligatures: "firmware" stays five letters that pdftotext and a search find.
+    font.setStyleStrategy(QFont::PreferNoShaping);
     document.setDefaultFont(font);
     document.setDocumentMargin(0);
     FigureObject figureObject(figures, body.width());
