@@ -474,6 +474,74 @@ private slots:
         QCOMPARE(cli->exitCode(), status);
     }
 
+    // [health] judged at the end of a check of a recording: a FAIL names the cell, a value
+    // that could not be measured is an ERROR with the reason, and JUnit has a case per key.
+    void checkHealth_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("health");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("says");  // patterns
+        QTest::addColumn<QStringList>("junit"); // the testcases: name, and error or failure
+        QTest::newRow("FAIL and ERROR")
+            << "loaded.csv" << QByteArray("max_resistance_mOhm = 4\nmin_capacity_Ah = 40\n") << 1
+            << QStringList{"health.max_resistance_mOhm +4 +5\\.[0-9]+ +cell7 +1 +FAIL",
+                           "health.min_capacity_Ah +40 +- +- +0 +ERROR",
+                           "FAIL, 1 alarm raised in 120 frames: health.max_resistance_mOhm; "
+                           "health.min_capacity_Ah not measured: the SOC moved"}
+            << QStringList{"protection", "health.max_resistance_mOhm failure cell 7 at 5.",
+                           "health.min_capacity_Ah error the SOC moved"};
+        QTest::newRow("within the ratio")
+            << "loaded.csv" << QByteArray("max_resistance_ratio = 3\n") << 0
+            << QStringList{"health.max_resistance_ratio +3 +2\\.[0-9]+ +cell7 +0 +PASS"}
+            << QStringList{"protection", "health.max_resistance_ratio"};
+        QTest::newRow("ERROR without a step")
+            << "resting.csv" << QByteArray("max_resistance_mOhm = 4\n") << 1
+            << QStringList{"ERROR, health.max_resistance_mOhm not measured: no current step of "
+                           "2 A or more"}
+            << QStringList{"protection", "health.max_resistance_mOhm error no current step"};
+    }
+    void checkHealth()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, health);
+        QFETCH(int, status);
+        QFETCH(QStringList, says);
+        QFETCH(QStringList, junit);
+        writeLoadedRecording(path("loaded.csv"), {"ttyUSB0"});
+        QFile resting(path("resting.csv"));
+        resting.open(QIODevice::WriteOnly);
+        RecordWriter writer(&resting, RecordFormat::Csv);
+        writer.writeHeader();
+        for (int i = 0; i < 30; ++i)
+            writer.write(restingFrame(1796662683000 + i * 1000, "ttyUSB0"));
+        writer.flush();
+        resting.close();
+        writeFile(path("health.toml"), "[health]\n" + health);
+        Process cli = startCli({"check", "--recording", dir.filePath(file), "--limits",
+                                path("health.toml"), "--junit", path("health.xml")});
+        QVERIFY(ends(cli));
+        const QString output = QString::fromUtf8(cli->readAllStandardOutput());
+        for (const QString &pattern : says)
+            QVERIFY2(output.contains(QRegularExpression(pattern)), qPrintable(output));
+        QCOMPARE(cli->exitCode(), status);
+        QStringList cases;
+        QXmlStreamReader xml(fileContents(path("health.xml")));
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            const auto attributes = xml.attributes();
+            if (xml.name() == QLatin1String("testcase"))
+                cases << attributes.value(QLatin1String("name")).toString();
+            else if (xml.name() == QLatin1String("failure") || xml.name() == QLatin1String("error"))
+                cases.last() += QLatin1Char(' ') + xml.name().toString() + QLatin1Char(' ') +
+                                attributes.value(QLatin1String("message")).toString();
+        }
+        QCOMPARE(cases.size(), junit.size());
+        for (int i = 0; i < cases.size(); ++i)
+            QVERIFY2(cases.at(i).startsWith(junit.at(i)), qPrintable(cases.at(i)));
+    }
+
     // keldro-cli health of recordings and of a live board, and its statuses.
     void health_data()
     {

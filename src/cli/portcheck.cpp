@@ -76,6 +76,11 @@ QVector<CheckRow> checkRows(const Limits &limits, const CheckTally &tally)
     return rows;
 }
 
+QVector<CheckRow> PortCheck::rows(const Limits &limits) const
+{
+    return checkRows(limits, tally) + healthRows;
+}
+
 int checkExitStatus(const QVector<PortCheck> &checks)
 {
     bool alarm = false;
@@ -83,6 +88,11 @@ int checkExitStatus(const QVector<PortCheck> &checks)
         if (!check.hasFrames())
             return LinkFailed;
         alarm = alarm || check.tally.failed();
+        for (const CheckRow &row : check.healthRows) {
+            if (!row.error.isEmpty())
+                return LinkFailed;
+            alarm = alarm || row.failed();
+        }
     }
     return checks.isEmpty() ? LinkFailed : alarm ? AlarmRaised : Done;
 }

@@ -7,6 +7,8 @@
 #include <QVector>
 #include <optional>
 
+struct CheckRow;
+
 // What `keldro-cli check` found on one port, for its table and its JUnit report.
 struct PortCheck
 {
@@ -14,8 +16,12 @@ struct PortCheck
     CheckTally tally;
     qint64 startMs = 0; // UTC: when the check of this port began
     qint64 endMs = 0;
+    // The [health] limits the file sets, judged at the end (healthCheckRows).
+    QVector<CheckRow> healthRows;
 
     bool hasFrames() const { return tally.frames > 0; }
+    // Every row of the check: the limits, the protection flags, then [health].
+    QVector<CheckRow> rows(const Limits &limits) const;
 };
 
 // One line of a port's check: a limit the file sets, or the protection flags. The
@@ -29,6 +35,8 @@ struct CheckRow
     int raised = 0;
     std::optional<JudgeEvent> firstRaised;
     QString eventName; // "cell_max"; "protection"
+    // A row that could not be judged: its ERROR's reason ("no current step of 2 A or more").
+    QString error;
 
     bool failed() const { return raised > 0; }
 };
@@ -36,6 +44,7 @@ struct CheckRow
 // Every limit the file sets, in the file's order of tables, then the protection flags.
 QVector<CheckRow> checkRows(const Limits &limits, const CheckTally &tally);
 
-// 1 when some port sent no frame at all (the check could not be made there), else 4
-// when an alarm was raised on any port, else 0.
+// 1 when some port sent no frame at all or a [health] limit could not be measured (the
+// check could not be made there), else 4 when an alarm was raised or a [health] limit
+// failed on any port, else 0.
 int checkExitStatus(const QVector<PortCheck> &checks);
