@@ -2,6 +2,7 @@
 // what a script or a lab's overnight run sees.
 #include "childprocess.h"
 #include "judge/judgeevent.h"
+#include "packmodel.h"
 #include "protocol/telemetryframe.h"
 #include "record/recordreader.h"
 #include "record/recordwriter.h"
@@ -116,6 +117,28 @@ JUnitSuites readJUnit(const QByteArray &xml, QString *error)
     }
     *error = reader.errorString();
     return suites;
+}
+
+// Two minutes at 1 Hz of a pack with a weak cell 7 under a load switched between 5 A and
+// 30 A every 5 s, one model per port, their rows interleaved.
+void writeLoadedRecording(const QString &path, const QStringList &ports)
+{
+    PackSettings settings;
+    settings.seed = 3;
+    settings.cellResistanceMilliohm = {{7, 5.5}};
+    settings.load = LoadCycle{-5000, -30000, 5};
+    std::vector<PackModel> models(size_t(ports.size()), PackModel(settings));
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    RecordWriter writer(&file, *recordFormatForPath(path));
+    writer.writeHeader();
+    for (int s = 1; s <= 120; ++s) {
+        for (int i = 0; i < ports.size(); ++i) {
+            models[size_t(i)].advance(1000);
+            writer.write({1796662683000 + s * 1000, ports.at(i), models[size_t(i)].telemetry()});
+        }
+    }
+    writer.flush();
 }
 
 } // namespace
@@ -445,6 +468,120 @@ private slots:
         Process cli =
             startCli({"check", "--recording", dir.filePath(file), "--limits", path("max.toml")});
         QVERIFY(ends(cli));
+        const QString output =
+            QString::fromUtf8(cli->readAllStandardOutput() + cli->readAllStandardError());
+        QVERIFY2(output.contains(says), qPrintable(output));
+        QCOMPARE(cli->exitCode(), status);
+    }
+
+    // [health] judged at the end of a check of a recording: a FAIL names the cell, a value
+    // that could not be measured is an ERROR with the reason, and JUnit has a case per key.
+    void checkHealth_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("health");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("says");  // patterns
+        QTest::addColumn<QStringList>("junit"); // the testcases: name, and error or failure
+        QTest::newRow("FAIL and ERROR")
+            << "loaded.csv" << QByteArray("max_resistance_mOhm = 4\nmin_capacity_Ah = 40\n") << 1
+            << QStringList{"health.max_resistance_mOhm +4 +5\\.[0-9]+ +cell7 +1 +FAIL",
+                           "health.min_capacity_Ah +40 +- +- +0 +ERROR",
+                           "FAIL, 1 alarm raised in 120 frames: health.max_resistance_mOhm; "
+                           "health.min_capacity_Ah not measured: the SOC moved"}
+            << QStringList{"protection", "health.max_resistance_mOhm failure cell 7 at 5.",
+                           "health.min_capacity_Ah error the SOC moved"};
+        QTest::newRow("within the ratio")
+            << "loaded.csv" << QByteArray("max_resistance_ratio = 3\n") << 0
+            << QStringList{"health.max_resistance_ratio +3 +2\\.[0-9]+ +cell7 +0 +PASS"}
+            << QStringList{"protection", "health.max_resistance_ratio"};
+        QTest::newRow("ERROR without a step")
+            << "resting.csv" << QByteArray("max_resistance_mOhm = 4\n") << 1
+            << QStringList{"ERROR, health.max_resistance_mOhm not measured: no current step of "
+                           "2 A or more"}
+            << QStringList{"protection", "health.max_resistance_mOhm error no current step"};
+    }
+    void checkHealth()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, health);
+        QFETCH(int, status);
+        QFETCH(QStringList, says);
+        QFETCH(QStringList, junit);
+        writeLoadedRecording(path("loaded.csv"), {"ttyUSB0"});
+        QFile resting(path("resting.csv"));
+        resting.open(QIODevice::WriteOnly);
+        RecordWriter writer(&resting, RecordFormat::Csv);
+        writer.writeHeader();
+        for (int i = 0; i < 30; ++i)
+            writer.write(restingFrame(1796662683000 + i * 1000, "ttyUSB0"));
+        writer.flush();
+        resting.close();
+        writeFile(path("health.toml"), "[health]\n" + health);
+        Process cli = startCli({"check", "--recording", dir.filePath(file), "--limits",
+                                path("health.toml"), "--junit", path("health.xml")});
+        QVERIFY(ends(cli));
+        const QString output = QString::fromUtf8(cli->readAllStandardOutput());
+        for (const QString &pattern : says)
+            QVERIFY2(output.contains(QRegularExpression(pattern)), qPrintable(output));
+        QCOMPARE(cli->exitCode(), status);
+        QStringList cases;
+        QXmlStreamReader xml(fileContents(path("health.xml")));
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            const auto attributes = xml.attributes();
+            if (xml.name() == QLatin1String("testcase"))
+                cases << attributes.value(QLatin1String("name")).toString();
+            else if (xml.name() == QLatin1String("failure") || xml.name() == QLatin1String("error"))
+                cases.last() += QLatin1Char(' ') + xml.name().toString() + QLatin1Char(' ') +
+                                attributes.value(QLatin1String("message")).toString();
+        }
+        QCOMPARE(cases.size(), junit.size());
+        for (int i = 0; i < cases.size(); ++i)
+            QVERIFY2(cases.at(i).startsWith(junit.at(i)), qPrintable(cases.at(i)));
+    }
+
+    // keldro-cli health of recordings and of a live board, and its statuses.
+    void health_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // after "health"; {dir} and {port} filled in
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says"); // on standard output or error
+        QTest::newRow("0 text") << QStringList{"{dir}/loaded.csv"} << 0 << "weakest: cell 7: 5.";
+        QTest::newRow("0 json") << QStringList{"{dir}/loaded.csv", "--format", "json"} << 0
+                                << "\"weakest\":{\"cell\":7,\"why\":\"cell 7: 5.";
+        QTest::newRow("0 two boards in one recording")
+            << QStringList{"{dir}/two.jsonl", "--format", "json"} << 0
+            << "\"source\":\"{dir}/two.jsonl#ttyUSB1\"";
+        QTest::newRow("0 live, json") << QStringList{"{port}", "--count", "100", "--format", "json"}
+                                      << 0 << "\"weakest\":{\"cell\":7,";
+        QTest::newRow("2 no such recording")
+            << QStringList{"{dir}/none.csv"} << 2 << "cannot read {dir}/none.csv";
+        QTest::newRow("2 malformed recording")
+            << QStringList{"{dir}/bad.csv"} << 2 << "bad.csv: line 2: ";
+        QTest::newRow("2 a step of 0 A") << QStringList{"{dir}/loaded.csv", "--min-step", "0"} << 2
+                                         << "--min-step: \"0\" is not a current";
+        QTest::newRow("3 no such port")
+            << QStringList{"/dev/ttyUSB97"} << 3 << "no such port: /dev/ttyUSB97";
+    }
+    void health()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        writeLoadedRecording(path("loaded.csv"), {"ttyUSB0"});
+        writeLoadedRecording(path("two.jsonl"), {"ttyUSB0", "ttyUSB1"});
+        writeFile(path("bad.csv"), csvHeaderRow() + "x\n");
+        QString port;
+        Process board = startBoard(
+            {"--interval", "100", "--cell-resistance", "7=5.5", "--load", "-5/-30/2.5"}, &port);
+        for (QString &argument : arguments)
+            argument.replace(QLatin1String("{dir}"), dir.path())
+                .replace(QLatin1String("{port}"), port);
+        says.replace(QLatin1String("{dir}"), dir.path());
+        Process cli = startCli(QStringList{"health"} + arguments);
+        QVERIFY(ends(cli, 20000));
         const QString output =
             QString::fromUtf8(cli->readAllStandardOutput() + cli->readAllStandardError());
         QVERIFY2(output.contains(says), qPrintable(output));

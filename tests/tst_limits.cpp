@@ -24,6 +24,19 @@ void tst_Limits::exampleFile()
         QCOMPARE(limits->value(Limit(i)), std::optional<double>(expected[i]));
     QCOMPARE(limits->hysteresis, (std::array<double, LimitUnitCount>{10, 500, 2, 1}));
     QCOMPARE(limits->failOn, Limits::AllProtectionFlags);
+    QVERIFY(!limits->health.any());
+
+    // Its [health] is commented out; with the # taken off it reads too.
+    QFile file(QStringLiteral(KELDRO_LIMITS_EXAMPLE));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray text = file.readAll();
+    for (const char *line : {"\n#[health]", "\n#max_resistance_", "\n#min_capacity_"})
+        text.replace(line, QByteArray(line).replace('#', ""));
+    const auto withHealth = parseLimits(text, QStringLiteral("example"), &error);
+    QVERIFY2(withHealth, qPrintable(error));
+    QCOMPARE(withHealth->health.maxResistanceMilliohm, std::optional<double>(4.0));
+    QCOMPARE(withHealth->health.maxResistanceRatio, std::optional<double>(1.5));
+    QCOMPARE(withHealth->health.minCapacityAh, std::optional<double>(45));
 }
 
 void tst_Limits::readsStrictly_data()
@@ -100,6 +113,25 @@ void tst_Limits::readsStrictly_data()
     QTest::newRow("the first error in the file")
         << QByteArray("[soc]\nmin_pct = 5\nzz = 1\n[cells]\naa = 1\n")
         << QStringLiteral("limits.toml:3: soc.zz: unknown key; the keys of [soc] are min_pct");
+    QTest::newRow("health, integers and floats")
+        << QByteArray("[health]\nmax_resistance_mOhm = 4\nmax_resistance_ratio = 1.5\n"
+                      "min_capacity_Ah = 45.5\n")
+        << QString();
+    QTest::newRow("health ratio below 1")
+        << QByteArray("[health]\nmax_resistance_ratio = 0.9\n")
+        << QStringLiteral("limits.toml:2: health.max_resistance_ratio: 0.9 is below 1");
+    QTest::newRow("health resistance of 0")
+        << QByteArray("[health]\n\nmax_resistance_mOhm = 0\n")
+        << QStringLiteral("limits.toml:3: health.max_resistance_mOhm: 0 is not above 0");
+    QTest::newRow("health capacity as a string")
+        << QByteArray("[health]\nmin_capacity_Ah = \"45\"\n")
+        << QStringLiteral(
+               "limits.toml:2: health.min_capacity_Ah: expected a number (Ah), found a string");
+    QTest::newRow("health, unknown key")
+        << QByteArray("[health]\nmax_resistance = 4\n")
+        << QStringLiteral("limits.toml:2: health.max_resistance: unknown key; the keys of "
+                          "[health] are max_resistance_mOhm, max_resistance_ratio, "
+                          "min_capacity_Ah");
     QTest::newRow("syntax error") << QByteArray("[cells]\nmax_mV =\n")
                                   << QStringLiteral("limits.toml:2: ");
     QTest::newRow("key twice") << QByteArray("[cells]\nmax_mV = 1\nmax_mV = 2\n")

@@ -1,6 +1,7 @@
 #include "boardjudges.h"
 
 #include "eventoutput.h"
+#include "healthcheck.h"
 #include "mqttfeed.h"
 
 #include <QDateTime>
@@ -31,11 +32,12 @@ QByteArray alarmPayload(const Judge &judge)
 
 BoardJudges::BoardJudges(const Limits &limits, const QVector<PortTarget> &targets,
                          EventOutput *output, QObject *parent)
-    : QObject(parent), output(output), linkCheck(new QTimer(this))
+    : QObject(parent), output(output), linkCheck(new QTimer(this)),
+      judgingHealth(limits.health.any())
 {
     for (const PortTarget &target : targets) {
         indexOfPort.insert(target.name, int(ports.size()));
-        ports.push_back({Judge(limits, target.name), QByteArray(), -1});
+        ports.push_back({Judge(limits, target.name), QByteArray(), -1, CellHealthEstimator()});
     }
     linkCheck->setSingleShot(true);
     connect(linkCheck, &QTimer::timeout, this, [this] {
@@ -56,6 +58,8 @@ void BoardJudges::judgeFrame(const TelemetryRecord &record)
     Port &port = ports[size_t(*at)];
     const bool first = port.judge.tally().frames == 0;
     port.judge.judgeFrame(record, &events);
+    if (judgingHealth)
+        port.health.add(record);
     // The broker hears the board's alarms from its first frame on, so that an array a
     // run before left retained does not stand for this one.
     bool alarmsChanged = first;
@@ -139,8 +143,15 @@ QVector<PortCheck> BoardJudges::checks() const
 {
     const qint64 end = now();
     QVector<PortCheck> result;
-    for (const Port &port : ports)
-        result.append(
-            {port.judge.port(), port.judge.tally(), port.startMs < 0 ? end : port.startMs, end});
+    for (const Port &port : ports) {
+        result.append({port.judge.port(),
+                       port.judge.tally(),
+                       port.startMs < 0 ? end : port.startMs,
+                       end,
+                       {}});
+        if (judgingHealth)
+            result.last().healthRows = healthCheckRows(port.judge.limits().health,
+                                                       port.health.result(), port.judge.port());
+    }
     return result;
 }

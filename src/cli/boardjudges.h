@@ -1,5 +1,6 @@
 #pragma once
 
+#include "judge/cellhealthestimator.h"
 #include "judge/judge.h"
 #include "portcheck.h"
 #include "porttarget.h"
@@ -35,7 +36,8 @@ public:
     // The run is over: a link that goes quiet from now on is no event.
     void stop();
 
-    // Each port's tally up to now, in the order of the ports given.
+    // Each port's tally up to now, and its [health] judged on every frame up to now, in
+    // the order of the ports given.
     QVector<PortCheck> checks() const;
 
 signals:
@@ -48,6 +50,7 @@ private:
         Judge judge;
         QByteArray alarm; // what the broker holds as the board's alarms
         qint64 startMs = -1;
+        CellHealthEstimator health; // fed only when the limits have [health]
     };
 
     void deliver();
@@ -59,6 +62,7 @@ private:
     MqttFeed *feed = nullptr;
     QTimer *linkCheck;
     QVector<JudgeEvent> events;
+    bool judgingHealth;
     bool outputBroken = false;
     bool stopped = false;
 };

@@ -3,6 +3,8 @@
 #include "console.h"
 #include "eventoutput.h"
 #include "exitstatus.h"
+#include "healthcheck.h"
+#include "judge/cellhealthestimator.h"
 #include "judgeoptions.h"
 #include "junitreport.h"
 #include "porttarget.h"
@@ -35,7 +37,11 @@ const SubcommandHelp Help{
     "to standard error as they come, with their time and port, or to --events FILE as\n"
     "JSON Lines. Ports are named as for record; the summary goes to standard error.\n"
     "A limits file that does not parse ends the check before it starts, naming its\n"
-    "line and key (status 2): a typo never switches a limit off.",
+    "line and key (status 2): a typo never switches a limit off.\n"
+    "The [health] limits are judged once, at the end, on every frame of the port, as\n"
+    "keldro-cli health finds each cell's resistance and the pack's capacity: a FAIL\n"
+    "names the cell and its value, and a value that could not be measured (no current\n"
+    "step, the SOC moved too little) is an ERROR with the reason (status 1).",
     "The table, one line per limit and port, each field one word:\n"
     "  PORT     CHECK                LIMIT  WORST  AT            RAISED  RESULT\n"
     "  ttyUSB0  cells.max_mV         4250   4262   cell7         1       FAIL\n"
@@ -44,12 +50,15 @@ const SubcommandHelp Help{
     "  ttyUSB0  protection           all    none   -             0       PASS\n"
     "then one verdict line per port. WORST is the lowest value seen for a minimum and\n"
     "the highest for a maximum, in the key's unit; for protection, the flags ever\n"
-    "raised. RESULT is ERROR for a port that sent no frame.\n"
+    "raised. RESULT is ERROR for a port that sent no frame, and for a [health] limit\n"
+    "that could not be measured:\n"
+    "  ttyUSB0  health.max_resistance_mOhm  4      5.52   cell7         1       FAIL\n"
+    "  ttyUSB0  health.min_capacity_Ah      40     -      -             0       ERROR\n"
     "\n"
     "--junit FILE writes JUnit XML for Jenkins (junit) or GitLab (artifacts:reports:\n"
     "junit): a testsuite per port, a testcase per limit the file sets and one named\n"
     "protection; a failure's message is the first raised event's text and the count\n"
-    "of raised events.\n"
+    "of raised events; a [health] limit not measured is an error with the reason.\n"
     "\n"
     "Examples:\n"
     "  keldro-cli check ttyUSB0 --limits pack.toml --duration 60\n"
@@ -134,6 +143,9 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
     clock.start();
     RecordReader reader(&file);
     std::vector<Judge> judges;
+    // [health] is judged at the end, on everything each port sent.
+    const bool judgingHealth = judging.limits.health.any();
+    std::vector<CellHealthEstimator> health;
     QVector<PortCheck> checks;
     QVector<JudgeEvent> judged;
     TelemetryRecord record;
@@ -147,10 +159,13 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
             if (current < 0) {
                 current = checks.size();
                 judges.emplace_back(judging.limits, record.port);
-                checks.append({record.port, CheckTally(), record.timeMs, record.timeMs});
+                health.emplace_back();
+                checks.append({record.port, CheckTally(), record.timeMs, record.timeMs, {}});
             }
         }
         judges[size_t(current)].judgeFrame(record, &judged);
+        if (judgingHealth)
+            health[size_t(current)].add(record);
         checks[current].endMs = record.timeMs;
         if (!judged.isEmpty()) {
             if (!events->write(judged)) {
@@ -170,6 +185,9 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
     for (int i = 0; i < checks.size(); ++i) {
         checks[i].tally = judges[size_t(i)].tally();
         frames += checks[i].tally.frames;
+        if (judgingHealth)
+            checks[i].healthRows =
+                healthCheckRows(judging.limits.health, health[size_t(i)].result(), checks[i].port);
     }
     Console::line(QStringLiteral("keldro-cli: %1 frames of %2 port%3 judged in %4 s from %5")
                       .arg(frames)
@@ -178,8 +196,13 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
                       .arg(double(clock.elapsed()) / 1000.0, 0, 'f', 1)
                       .arg(path));
     // A recording without a row has no port to name: the file stands for it.
-    if (checks.isEmpty())
-        checks.append({QFileInfo(path).fileName(), CheckTally(), 0, 0});
+    if (checks.isEmpty()) {
+        const QString name = QFileInfo(path).fileName();
+        checks.append({name, CheckTally(), 0, 0, {}});
+        if (judgingHealth)
+            checks[0].healthRows =
+                healthCheckRows(judging.limits.health, CellHealthEstimator().result(), name);
+    }
     return report->finish(judging, checks, Done);
 }
 

@@ -17,17 +17,25 @@ QString verdict(const PortCheck &check, const QVector<CheckRow> &rows)
         return QStringLiteral("%1: ERROR, no frame came from it").arg(check.port);
     int raised = 0;
     QStringList failed;
-    for (const CheckRow &row : rows)
+    QStringList unmeasured;
+    for (const CheckRow &row : rows) {
         if (row.failed()) {
             raised += row.raised;
             failed << row.name;
         }
+        if (!row.error.isEmpty())
+            unmeasured << QStringLiteral("%1 not measured: %2").arg(row.name, row.error);
+    }
+    const QString notMeasured = unmeasured.join(QStringLiteral("; "));
+    if (failed.isEmpty() && !unmeasured.isEmpty())
+        return QStringLiteral("%1: ERROR, %2").arg(check.port, notMeasured);
     if (failed.isEmpty())
         return QStringLiteral("%1: PASS, no alarm raised in %2")
             .arg(check.port, plural(check.tally.frames, "frame"));
-    return QStringLiteral("%1: FAIL, %2 raised in %3: %4")
+    return QStringLiteral("%1: FAIL, %2 raised in %3: %4%5")
         .arg(check.port, plural(raised, "alarm"), plural(check.tally.frames, "frame"),
-             failed.join(QStringLiteral(", ")));
+             failed.join(QStringLiteral(", ")),
+             unmeasured.isEmpty() ? QString() : QStringLiteral("; ") + notMeasured);
 }
 
 } // namespace
@@ -40,11 +48,12 @@ QByteArray checkTable(const Limits &limits, const QVector<PortCheck> &checks)
                                 QStringLiteral("RESULT")}};
     QStringList verdicts;
     for (const PortCheck &check : checks) {
-        const QVector<CheckRow> rows = checkRows(limits, check.tally);
+        const QVector<CheckRow> rows = check.rows(limits);
         for (const CheckRow &row : rows) {
-            const QString result = !check.hasFrames() ? QStringLiteral("ERROR")
-                                   : row.failed()     ? QStringLiteral("FAIL")
-                                                      : QStringLiteral("PASS");
+            const QString result = !check.hasFrames() || !row.error.isEmpty()
+                                       ? QStringLiteral("ERROR")
+                                   : row.failed() ? QStringLiteral("FAIL")
+                                                  : QStringLiteral("PASS");
             lines.append({check.port, row.name, row.limit, row.worst, row.at,
                           QString::number(row.raised), result});
         }

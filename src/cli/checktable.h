@@ -6,7 +6,8 @@
 
 // The table `keldro-cli check` ends with, on standard output: for each port every limit
 // the file sets and the protection flags, the worst value seen and where, how often the
-// alarm was raised, and PASS, FAIL or ERROR (no frame came); then a verdict per port.
+// alarm was raised, and PASS, FAIL or ERROR (no frame came, a [health] limit could not be
+// measured); then a verdict per port.
 //
 //   PORT     CHECK         LIMIT  WORST  AT     RAISED  RESULT
 //   ttyUSB0  cells.max_mV  4250   4262   cell7  1       FAIL

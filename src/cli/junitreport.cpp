@@ -37,6 +37,11 @@ void writeTestcase(QXmlStreamWriter &xml, const PortCheck &check, const CheckRow
         xml.writeAttribute(QStringLiteral("message"),
                            QStringLiteral("no frame came from %1").arg(check.port));
         xml.writeEndElement();
+    } else if (!row.error.isEmpty()) {
+        xml.writeStartElement(QStringLiteral("error"));
+        xml.writeAttribute(QStringLiteral("type"), QStringLiteral("not_measured"));
+        xml.writeAttribute(QStringLiteral("message"), row.error);
+        xml.writeEndElement();
     } else if (row.failed()) {
         const QString first = row.firstRaised ? row.firstRaised->text : QString();
         xml.writeStartElement(QStringLiteral("failure"));
@@ -64,10 +69,10 @@ bool writeJUnitReport(QIODevice *device, const Limits &limits, const QString &li
     int tests = 0, failures = 0, errors = 0;
     qint64 totalMs = 0;
     for (const PortCheck &check : checks) {
-        rows.append(checkRows(limits, check.tally));
+        rows.append(check.rows(limits));
         tests += rows.constLast().size();
         for (const CheckRow &row : rows.constLast()) {
-            if (!check.hasFrames())
+            if (!check.hasFrames() || !row.error.isEmpty())
                 ++errors;
             else if (row.failed())
                 ++failures;
@@ -86,15 +91,16 @@ bool writeJUnitReport(QIODevice *device, const Limits &limits, const QString &li
     xml.writeAttribute(QStringLiteral("time"), seconds(totalMs));
     for (int i = 0; i < checks.size(); ++i) {
         const PortCheck &check = checks.at(i);
-        int suiteFailures = 0;
-        for (const CheckRow &row : rows.at(i))
-            suiteFailures += check.hasFrames() && row.failed();
+        int suiteFailures = 0, suiteErrors = 0;
+        for (const CheckRow &row : rows.at(i)) {
+            suiteErrors += !check.hasFrames() || !row.error.isEmpty();
+            suiteFailures += check.hasFrames() && row.error.isEmpty() && row.failed();
+        }
         xml.writeStartElement(QStringLiteral("testsuite"));
         xml.writeAttribute(QStringLiteral("name"), check.port);
         xml.writeAttribute(QStringLiteral("tests"), QString::number(rows.at(i).size()));
         xml.writeAttribute(QStringLiteral("failures"), QString::number(suiteFailures));
-        xml.writeAttribute(QStringLiteral("errors"),
-                           QString::number(check.hasFrames() ? 0 : rows.at(i).size()));
+        xml.writeAttribute(QStringLiteral("errors"), QString::number(suiteErrors));
         xml.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
         xml.writeAttribute(QStringLiteral("time"), seconds(check.endMs - check.startMs));
         // The schema's timestamp has no zone and no fraction; it is UTC, as every time

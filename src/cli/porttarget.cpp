@@ -86,12 +86,18 @@ QString PortTarget::openFailure(const SerialPort &port) const
     return explainOpenFailure(port).text;
 }
 
-void addPortArguments(QCommandLineParser &parser)
+void addPortArguments(QCommandLineParser &parser, bool orRecording)
 {
-    parser.addPositionalArgument(QStringLiteral("PORT"),
-                                 QStringLiteral("ttyUSB0, /dev/ttyUSB0, the path of a device "
-                                                "such as a simulator's pseudo-terminal, or "
-                                                "rfc2217://HOST:PORT or tcp://HOST:PORT for a "
-                                                "port served by ser2net."),
-                                 QStringLiteral("PORT..."));
+    const QString ports = QStringLiteral("ttyUSB0, /dev/ttyUSB0, the path of a device such as a "
+                                         "simulator's pseudo-terminal, or rfc2217://HOST:PORT or "
+                                         "tcp://HOST:PORT for a port served by ser2net.");
+    if (orRecording)
+        parser.addPositionalArgument(QStringLiteral("SOURCE"),
+                                     QStringLiteral("A recording (a file, or a name ending in "
+                                                    ".csv, .jsonl, .ndjson or .json), or a "
+                                                    "port: ") +
+                                         ports,
+                                     QStringLiteral("SOURCE..."));
+    else
+        parser.addPositionalArgument(QStringLiteral("PORT"), ports, QStringLiteral("PORT..."));
 }

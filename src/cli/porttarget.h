@@ -35,5 +35,6 @@ struct PortTarget
 };
 
 // The PORT... arguments of the commands that read boards (record, check): what a
-// port may be named, for their --help.
-void addPortArguments(QCommandLineParser &parser);
+// port may be named, for their --help. orRecording: SOURCE... for a command that takes
+// recordings as well (health).
+void addPortArguments(QCommandLineParser &parser, bool orRecording = false);

@@ -164,6 +164,7 @@ void Recorder::writeRow(const TelemetryRecord &record)
         feed->publishFrame(record);
     if (judges)
         judges->judgeFrame(record);
+    emit frameTaken(record);
     ++rowsTaken;
     lastRecord = record;
     if (flushEachRow && !done)

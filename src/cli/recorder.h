@@ -54,6 +54,8 @@ public:
     void finish(int status);
 
 signals:
+    // Each row taken, after it went to the file, the broker and the judges.
+    void frameTaken(const TelemetryRecord &record);
     void finished(int status);
 
 private:

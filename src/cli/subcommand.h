@@ -30,3 +30,4 @@ int runRecord(const QStringList &arguments);
 int runSend(const QStringList &arguments);
 int runCheck(const QStringList &arguments);
 int runReport(const QStringList &arguments);
+int runHealth(const QStringList &arguments);

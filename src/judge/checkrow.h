@@ -19,6 +19,8 @@ struct CheckRow
     int raised = 0;
     std::optional<JudgeEvent> firstRaised;
     QString eventName; // "cell_max"; "protection"
+    // A row that could not be judged: its ERROR's reason ("no current step of 2 A or more").
+    QString error;
 
     bool failed() const { return raised > 0; }
 };

@@ -44,6 +44,17 @@ const char *limitUnitSymbol(LimitUnit unit);
 // "mV", "mA", "C", "pct": the keys of [hysteresis]
 const char *hysteresisKey(LimitUnit unit);
 
+// [health]: judged once, at the end of a check, on what CellHealthEstimator found in all
+// its frames. Each is optional.
+struct HealthLimits
+{
+    std::optional<double> maxResistanceMilliohm; // any cell's resistance above it fails
+    std::optional<double> maxResistanceRatio;    // ... above this times the cells' median
+    std::optional<double> minCapacityAh;         // the counted capacity below it fails
+
+    bool any() const { return maxResistanceMilliohm || maxResistanceRatio || minCapacityAh; }
+};
+
 struct Limits
 {
     // Bits 0-6 as in Telemetry::protectionFlags: oc, sc, ovb, ov, uv, low_temp, high_temp.
@@ -55,6 +66,7 @@ struct Limits
     std::array<double, LimitUnitCount> hysteresis{};
     // The protection flags whose raising fails a check. Every flag gives events.
     quint8 failOn = AllProtectionFlags;
+    HealthLimits health;
 
     std::optional<double> value(Limit limit) const { return values[int(limit)]; }
     void set(Limit limit, double value) { values[int(limit)] = value; }

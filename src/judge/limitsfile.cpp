@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr std::array<const char *, 7> Tables{"cells", "pack",       "current",   "temperature",
-                                             "soc",   "protection", "hysteresis"};
+constexpr std::array<const char *, 8> Tables{"cells", "pack",       "current",    "temperature",
+                                             "soc",   "protection", "hysteresis", "health"};
 
 // The largest value of each unit the board can report: the limit beyond is never crossed
 // and is a typo.
@@ -105,6 +105,7 @@ private:
     bool readLimitTable(const QString &table, const Entry &entry, Limits *limits);
     bool readProtection(const Entry &entry, Limits *limits);
     bool readHysteresis(const Entry &entry, Limits *limits);
+    bool readHealth(const Entry &entry, Limits *limits);
     bool readNumber(const QString &keyPath, const Entry &entry, LimitUnit unit, bool whole,
                     double *value);
     bool checkOrder(const Limits &limits, Limit minimum, Limit maximum);
@@ -138,6 +139,7 @@ bool LimitsParser::parse(const toml::table &root, Limits *limits)
                         QLatin1String("expected a table, found ") % typeName(entry.node->type()));
         const bool ok = name == "protection"   ? readProtection(entry, limits)
                         : name == "hysteresis" ? readHysteresis(entry, limits)
+                        : name == "health"     ? readHealth(entry, limits)
                                                : readLimitTable(entry.key, entry, limits);
         if (!ok)
             return false;
@@ -268,6 +270,55 @@ bool LimitsParser::readHysteresis(const Entry &tableEntry, Limits *limits)
         if (value < 0)
             return fail(entry.line, keyPath, numberText(value) % QLatin1String(" is negative"));
         limits->hysteresis[int(limitUnit)] = value;
+    }
+    return true;
+}
+
+bool LimitsParser::readHealth(const Entry &tableEntry, Limits *limits)
+{
+    HealthLimits &health = limits->health;
+    // Each key, its unit for the messages, its least sensible value and where it goes.
+    struct Key
+    {
+        const char *name;
+        const char *unit;
+        double least;
+        std::optional<double> *value;
+    };
+    const std::array<Key, 3> keys{{
+        {"max_resistance_mOhm", "mOhm", 0, &health.maxResistanceMilliohm},
+        {"max_resistance_ratio", "times the cells' median", 1, &health.maxResistanceRatio},
+        {"min_capacity_Ah", "Ah", 0, &health.minCapacityAh},
+    }};
+    for (const Entry &entry : entriesInFileOrder(*tableEntry.node->as_table())) {
+        const QString keyPath = QLatin1String("health.") % entry.key;
+        const auto key = std::find_if(keys.begin(), keys.end(), [&](const Key &k) {
+            return entry.key == QLatin1String(k.name);
+        });
+        if (key == keys.end())
+            return fail(entry.line, keyPath,
+                        QStringLiteral("unknown key; the keys of [health] are "
+                                       "max_resistance_mOhm, max_resistance_ratio, "
+                                       "min_capacity_Ah"));
+        const toml::node &node = *entry.node;
+        double value = 0;
+        if (node.is_integer())
+            value = double(node.as_integer()->get());
+        else if (node.is_floating_point())
+            value = node.as_floating_point()->get();
+        else
+            return fail(entry.line, keyPath,
+                        QLatin1String("expected a number (") % QLatin1String(key->unit) %
+                            QLatin1String("), found ") % typeName(node.type()));
+        // A ratio below 1 fails every pack on its median cell; a resistance or a capacity
+        // of 0 or less is a typo.
+        const bool sensible = key->least > 0 ? value >= key->least : value > 0;
+        if (!std::isfinite(value) || !sensible)
+            return fail(entry.line, keyPath,
+                        numberText(value) %
+                            (key->least > 0 ? QLatin1String(" is below ") % numberText(key->least)
+                                            : QStringLiteral(" is not above 0")));
+        *key->value = value;
     }
     return true;
 }

@@ -15,7 +15,7 @@
 //
 // Keys in mV, mA and pct take integers only (4250.0 is refused: TOML tells the two
 // apart, and a fraction of a millivolt is nothing the board reports); keys in C take
-// floats and integers alike.
+// floats and integers alike, and so do the keys of [health].
 std::optional<Limits> readLimitsFile(const QString &path, QString *errorMessage);
 // The same from the file's text; fileName only names it in messages.
 std::optional<Limits> parseLimits(const QByteArray &toml, const QString &fileName,

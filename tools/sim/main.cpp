@@ -9,6 +9,7 @@
 #include <QDate>
 #include <QFile>
 #include <QSerialPort>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 
@@ -43,7 +44,14 @@ const char Description[] =
     "  ov@5-8                  the OV protection flag raised for 3 seconds\n"
     "Targets: cell1..cell15, pack, current, soc, ntc1, ntc2, ntc3, self_discharge,\n"
     "mosfet; flags: oc, sc, ovb, ov, uv, low_temp, high_temp. Cells 10-15, ntc3 and\n"
-    "the flags need layout 2. Not with --replay.";
+    "the flags need layout 2. Not with --replay.\n"
+    "\n"
+    "The cells are modelled so that keldro-cli health has a truth to find: a cell's\n"
+    "voltage is its open-circuit voltage at its own state of charge plus I x R, and a\n"
+    "polarisation of a quarter of R more that builds up over some 8 s. A cell of less\n"
+    "capacity empties ahead of the others. A pack with a weak cell 7 under a load\n"
+    "switched between 5 A and 30 A every 10 s:\n"
+    "  keldro-sim --cell-resistance 7=5.5 --load -5/-30/10";
 
 struct Options
 {
@@ -131,6 +139,26 @@ struct Options
                        "alarms: TARGET=VALUE@FROM-UNTIL, or FLAG@FROM-UNTIL for a protection "
                        "flag; -UNTIL left out holds it to the end. Repeatable; see below."),
         QStringLiteral("FAULT")};
+    QCommandLineOption resistance{QStringLiteral("resistance"),
+                                  QStringLiteral("Every cell's DC resistance in milliohms "
+                                                 "(default 2.0)."),
+                                  QStringLiteral("MOHM"), QStringLiteral("2.0")};
+    QCommandLineOption cellResistance{QStringLiteral("cell-resistance"),
+                                      QStringLiteral("One cell's resistance, as in 7=5.5 "
+                                                     "(repeatable)."),
+                                      QStringLiteral("N=MOHM")};
+    QCommandLineOption capacity{QStringLiteral("capacity"),
+                                QStringLiteral("The pack's capacity in Ah (default 50)."),
+                                QStringLiteral("AH"), QStringLiteral("50")};
+    QCommandLineOption cellCapacity{QStringLiteral("cell-capacity"),
+                                    QStringLiteral("One cell's capacity in percent of the "
+                                                   "pack's, as in 3=80 (repeatable)."),
+                                    QStringLiteral("N=PERCENT")};
+    QCommandLineOption load{QStringLiteral("load"),
+                            QStringLiteral("Switch the current between A1 and A2 amperes, each "
+                                           "for SECONDS, instead of random charge and discharge "
+                                           "phases; negative is discharge: -5/-30/10."),
+                            QStringLiteral("A1/A2/SECONDS")};
     QCommandLineOption merge{QStringLiteral("merge"),
                              QStringLiteral("Probability per frame (0..1) of two frames sent in "
                                             "one burst."),
@@ -138,9 +166,11 @@ struct Options
 
     QList<QCommandLineOption> all() const
     {
-        return {device, baud,     layout,  interval,    onPoll,   wake,     count,      seed,
-                model,  cellType, version, systemState, bmsState, bqStatus, protection, date,
-                cycles, soc,      split,   noise,       corrupt,  merge,    replay,     fault};
+        return {device,     baud,           layout,     interval,     onPoll,  wake,
+                count,      seed,           model,      cellType,     version, systemState,
+                bmsState,   bqStatus,       protection, date,         cycles,  soc,
+                split,      noise,          corrupt,    merge,        replay,  fault,
+                resistance, cellResistance, capacity,   cellCapacity, load};
     }
 };
 
@@ -172,11 +202,75 @@ public:
         return value;
     }
 
+    double number(const QCommandLineOption &option, double low, double high)
+    {
+        bool ok = false;
+        const double value = parser.value(option).toDouble(&ok);
+        if (!ok || !(value >= low && value <= high)) {
+            fail(option, QStringLiteral("a number from %1 to %2").arg(low).arg(high));
+            return low;
+        }
+        return value;
+    }
+
+    // Each N=VALUE of a repeatable option, for cells 1 to cells.
+    QHash<int, double> cellValues(const QCommandLineOption &option, int cells, double low,
+                                  double high)
+    {
+        QHash<int, double> values;
+        for (const QString &text : parser.values(option)) {
+            const int equals = text.indexOf(QLatin1Char('='));
+            bool cellOk = false, valueOk = false;
+            const int cell = text.left(equals).toInt(&cellOk);
+            const double value = text.mid(equals + 1).toDouble(&valueOk);
+            if (equals < 0 || !cellOk || !valueOk || cell < 1 || cell > cells ||
+                !(value >= low && value <= high)) {
+                failWith(option, text,
+                         QStringLiteral("N=VALUE with a cell from 1 to %1 and a value from %2 "
+                                        "to %3")
+                             .arg(cells)
+                             .arg(low)
+                             .arg(high));
+                continue;
+            }
+            values.insert(cell, value);
+        }
+        return values;
+    }
+
+    // A1/A2/SECONDS, in amperes and seconds.
+    std::optional<LoadCycle> loadCycle(const QCommandLineOption &option)
+    {
+        if (!parser.isSet(option))
+            return std::nullopt;
+        const QStringList parts = parser.value(option).split(QLatin1Char('/'));
+        bool ok[3] = {false, false, false};
+        LoadCycle load;
+        if (parts.size() == 3) {
+            load.firstMilliamps = parts.at(0).toDouble(&ok[0]) * 1000;
+            load.secondMilliamps = parts.at(1).toDouble(&ok[1]) * 1000;
+            load.seconds = parts.at(2).toDouble(&ok[2]);
+        }
+        if (!ok[0] || !ok[1] || !ok[2] || std::abs(load.firstMilliamps) > 1e6 ||
+            std::abs(load.secondMilliamps) > 1e6 ||
+            !(load.seconds >= 0.1 && load.seconds <= 86400)) {
+            fail(option, QStringLiteral("A1/A2/SECONDS with currents up to 1000 A and 0.1 to "
+                                        "86400 s"));
+            return std::nullopt;
+        }
+        return load;
+    }
+
     void fail(const QCommandLineOption &option, const QString &expected)
+    {
+        failWith(option, parser.value(option), expected);
+    }
+
+    void failWith(const QCommandLineOption &option, const QString &value, const QString &expected)
     {
         if (error.isEmpty())
             error = QStringLiteral("--%1: \"%2\" is not %3")
-                        .arg(option.names().constFirst(), parser.value(option), expected);
+                        .arg(option.names().constFirst(), value, expected);
     }
 
     QString error;
@@ -233,6 +327,12 @@ int main(int argc, char *argv[])
     pack.protectionFlags = quint8(read.integer(options.protection, 0, 255));
     pack.cycleCount = quint16(read.integer(options.cycles, 0, 65535));
     pack.startSoc = int(read.integer(options.soc, 0, 100));
+    const int cells = pack.layout == TelemetryLayout::Type1 ? 9 : 15;
+    pack.resistanceMilliohm = read.number(options.resistance, 0, 1000);
+    pack.cellResistanceMilliohm = read.cellValues(options.cellResistance, cells, 0, 1000);
+    pack.capacityAh = read.number(options.capacity, 0.1, 10000);
+    pack.cellCapacityPercent = read.cellValues(options.cellCapacity, cells, 1, 200);
+    pack.load = read.loadCycle(options.load);
 
     const QStringList version = parser.value(options.version).split(QLatin1Char('.'));
     bool majorOk = false, minorOk = false;

@@ -4,13 +4,12 @@
 
 #include <QtMath>
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <limits>
 
 namespace {
 
-constexpr double CapacityMah = 2500;
-constexpr double CellResistanceMilliohm = 18;
 constexpr double AmbientTenths = 250;
 constexpr double ThermalLagS = 90;
 // Below this the board keeps reporting the direction it last saw.
@@ -61,6 +60,7 @@ PackModel::PackModel(const PackSettings &settings)
     // the others and stays there.
     for (double &offset : cellOffsetMv)
         offset = jitter(3);
+    cellSoc.fill(soc);
     ntc1 = AmbientTenths + jitter(5);
     ntc2 = AmbientTenths + jitter(5);
     ntc3 = AmbientTenths + jitter(5);
@@ -68,6 +68,11 @@ PackModel::PackModel(const PackSettings &settings)
     mosfetNtc = AmbientTenths + 30 + jitter(5);
     startPhase(soc < 30);
     currentMa = targetCurrentMa;
+    if (settings.load)
+        currentMa = settings.load->firstMilliamps;
+    for (int cell = 0; cell < Telemetry::MaxCells; ++cell)
+        polarisationMv[size_t(cell)] =
+            currentMa / 1000 * settings.resistanceOf(cell + 1) * PolarisationShare;
     bmsState = settings.bmsState.value_or(charging ? 2 : 1);
 }
 
@@ -95,6 +100,21 @@ void PackModel::startPhase(bool charge)
     phaseLeftS = 20 + random.bounded(40.0);
 }
 
+void PackModel::followLoad(int ms)
+{
+    // The load switches at once, as a relay does; the cells' polarisation lags behind.
+    loadMs += ms;
+    const LoadCycle &load = *settings.load;
+    const auto periodMs = qint64(load.seconds * 1000);
+    const bool second = loadMs % (2 * periodMs) >= periodMs;
+    currentMa = (second ? load.secondMilliamps : load.firstMilliamps) + jitter(25);
+    // The board cuts a discharge off once a cell is empty.
+    const int cells = settings.layout == TelemetryLayout::Type1 ? 9 : 15;
+    if (currentMa < 0 && *std::min_element(cellSoc.begin(), cellSoc.begin() + cells) <= 0)
+        currentMa = 0;
+    charging = currentMa > 0;
+}
+
 void PackModel::stepTemperature(double &value, double target, double seconds)
 {
     value += (target - value) * std::min(1.0, seconds / ThermalLagS) + jitter(0.3);
@@ -120,16 +140,31 @@ QByteArray PackModel::advance(int ms)
     }
 
     const double seconds = ms / 1000.0;
-    phaseLeftS -= seconds;
-    if (settings.charger)
-        targetCurrentMa = chargerMilliamps();
-    else if (phaseLeftS <= 0 || (charging && soc >= 98) || (!charging && soc <= 10))
-        startPhase(!charging && soc < 98);
+    if (settings.load) {
+        followLoad(ms);
+    } else {
+        phaseLeftS -= seconds;
+        if (settings.charger)
+            targetCurrentMa = chargerMilliamps();
+        else if (phaseLeftS <= 0 || (charging && soc >= 98) || (!charging && soc <= 10))
+            startPhase(!charging && soc < 98);
 
-    // The charger and the load ramp over a few seconds, so the current passes
-    // through zero instead of jumping from one sign to the other.
-    currentMa += (targetCurrentMa - currentMa) * std::min(1.0, seconds / 3) + jitter(25);
-    soc = std::clamp(soc + currentMa * seconds / 3600 / CapacityMah * 100, 0.0, 100.0);
+        // The charger and the load ramp over a few seconds, so the current passes
+        // through zero instead of jumping from one sign to the other.
+        currentMa += (targetCurrentMa - currentMa) * std::min(1.0, seconds / 3) + jitter(25);
+    }
+    // The board counts charge against the pack's capacity; each cell fills and empties
+    // against its own, and a cell of less capacity runs ahead of the others.
+    const double ah = currentMa * seconds / 3600 / 1000;
+    soc = std::clamp(soc + ah / settings.capacityAh * 100, 0.0, 100.0);
+    const double settle = 1 - std::exp(-seconds / PolarisationSeconds);
+    for (int cell = 0; cell < Telemetry::MaxCells; ++cell) {
+        double &cellState = cellSoc[size_t(cell)];
+        cellState = std::clamp(cellState + ah / settings.capacityOf(cell + 1) * 100, 0.0, 100.0);
+        const double target =
+            currentMa / 1000 * settings.resistanceOf(cell + 1) * PolarisationShare;
+        polarisationMv[size_t(cell)] += (target - polarisationMv[size_t(cell)]) * settle;
+    }
 
     for (double &noise : cellNoiseMv)
         noise = jitter(1.5);
@@ -195,8 +230,10 @@ void PackModel::wake()
 
 int PackModel::cellMillivolts(int cell) const
 {
-    const double drop = currentMa / 1000 * CellResistanceMilliohm;
-    return qRound(openCircuitMillivolts(soc) + drop + cellOffsetMv[size_t(cell)] +
+    // A discharge (negative current) pulls the cell below its open-circuit voltage.
+    const double drop = currentMa / 1000 * settings.resistanceOf(cell + 1);
+    return qRound(openCircuitMillivolts(cellSoc[size_t(cell)]) + drop +
+                  polarisationMv[size_t(cell)] + cellOffsetMv[size_t(cell)] +
                   cellNoiseMv[size_t(cell)]);
 }
 
