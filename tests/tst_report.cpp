@@ -11,6 +11,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -27,11 +30,14 @@ bool ends(const Process &process, int timeoutMs = 60000)
     return process->state() == QProcess::NotRunning || process->waitForFinished(timeoutMs);
 }
 
-// Five minutes of keldro-sim's pack at 10 frames/s: cell 7 at 4300 mV from second 60
+// Five minutes of keldro-sim's pack at 10 frames/s under a load switched between 5 A
+// and 30 A every 10 s, cell 7 of 5.5 mΩ against 2 mΩ: cell 7 at 4300 mV from second 60
 // to 70, UV raised from second 100 to 110.
 void writeRecording(const QString &path, qint64 startMs)
 {
     PackSettings settings;
+    settings.load = LoadCycle{-5000, -30000, 10};
+    settings.cellResistanceMilliohm.insert(7, 5.5);
     QString error;
     for (const char *text : {"cell7=4300mV@60-70", "uv@100-110"})
         settings.faults << *PackFault::parse(QLatin1String(text), &error);
@@ -128,37 +134,54 @@ private slots:
             QSKIP("pdftotext (poppler-utils) is not installed");
         writeRecording(path("night.csv"), 1796662683000);
         writeFile(path("pass.toml"), "[cells]\nmax_mV = 4400\n[protection]\nfail_on = [\"oc\"]\n");
-        writeFile(path("fail.toml"), "[cells]\nmin_mV = 3000\nmax_mV = 4250\n");
+        writeFile(path("fail.toml"),
+                  "[cells]\nmin_mV = 3000\nmax_mV = 4250\n[health]\nmax_resistance_mOhm = 4\n");
+        writeFile(path("unmeasured.toml"),
+                  "[protection]\nfail_on = [\"oc\"]\n[health]\nmin_capacity_Ah = 40\n");
         writeFile(path("bad.csv"), csvHeaderRow() + "x\n");
     }
 
+    // verdict: the report's, on its first page; empty where no report is written and
+    // standard error says why.
     void statuses_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("verdict");
         QTest::addColumn<QString>("says");
         const QString night = path("night.csv");
-        QTest::newRow("pass") << QStringList{night, "--limits", path("pass.toml"), "-o",
-                                             path("pass.pdf")}
-                              << 0 << "PASS";
-        QTest::newRow("fail") << QStringList{night, "--limits", path("fail.toml"), "-o",
-                                             path("fail.pdf")}
-                              << 4 << "FAIL";
+        auto judged = [&](const char *limits, const char *out) {
+            return QStringList{night, "--limits", path(QLatin1String(limits)), "-o",
+                               path(QLatin1String(out))};
+        };
+        QTest::newRow("pass") << judged("pass.toml", "pass.pdf") << 0 << "PASS"
+                              << "PASS";
+        QTest::newRow("fail") << judged("fail.toml", "fail.pdf") << 4 << "FAIL"
+                              << "FAIL";
+        QTest::newRow("health not measured")
+            << judged("unmeasured.toml", "error.pdf") << 1 << "ERROR"
+            << "ERROR";
         QTest::newRow("not judged")
-            << QStringList{night, "-o", path("unjudged.html")} << 0 << "NOT JUDGED";
+            << QStringList{night, "-o", path("unjudged.html")} << 0 << "NOT JUDGED"
+            << "NOT JUDGED";
         QTest::newRow("unknown extension")
-            << QStringList{night, "-o", path("night.docx")} << 2 << "unknown extension";
-        QTest::newRow("no such recording") << QStringList{path("none.csv"), "-o", path("none.pdf")}
-                                           << 2 << "No such file or directory";
+            << QStringList{night, "-o", path("night.docx")} << 2 << ""
+            << "unknown extension";
+        QTest::newRow("no such recording")
+            << QStringList{path("none.csv"), "-o", path("none.pdf")} << 2 << ""
+            << "No such file or directory";
         QTest::newRow("malformed recording")
-            << QStringList{path("bad.csv"), "-o", path("bad.pdf")} << 2 << "line 2";
+            << QStringList{path("bad.csv"), "-o", path("bad.pdf")} << 2 << ""
+            << "line 2";
         QTest::newRow("folder not writable")
-            << QStringList{night, "-o", path("night.csv/report.pdf")} << 2 << "Not a directory";
+            << QStringList{night, "-o", path("night.csv/report.pdf")} << 2 << ""
+            << "Not a directory";
     }
     void statuses()
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
+        QFETCH(QString, verdict);
         QFETCH(QString, says);
         Process cli = report(arguments);
         QVERIFY(ends(cli));
@@ -166,17 +189,18 @@ private slots:
         QVERIFY2(output.contains(says), qPrintable(output));
         QCOMPARE(cli->exitCode(), status);
         const QString out = arguments.at(arguments.indexOf(QStringLiteral("-o")) + 1);
-        QCOMPARE(QFileInfo::exists(out), status == 0 || status == 4);
-        if (status != 0 && status != 4)
+        QCOMPARE(QFileInfo::exists(out), !verdict.isEmpty());
+        if (verdict.isEmpty())
             return;
         QString error;
         const QStringList lines = reportLines(out, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        QVERIFY2(hasLine(lines, {says}), qPrintable(lines.mid(0, 10).join(QLatin1Char('\n'))));
+        QVERIFY2(hasLine(lines, verdict.split(QLatin1Char(' '))),
+                 qPrintable(lines.mid(0, 10).join(QLatin1Char('\n'))));
     }
 
-    // A report says what check --recording says of the same file: each row of its
-    // table, word for word.
+    // A report says what check --recording and health say of the same file: each row
+    // of check's table, and each cell's resistance, word for word.
     void agreesWithCheck_data()
     {
         QTest::addColumn<QString>("file");
@@ -217,8 +241,32 @@ private slots:
                 qPrintable(line));
             ++rows;
         }
-        QCOMPARE(rows, 3); // cells.min_mV, cells.max_mV, protection
+        QCOMPARE(rows, 4); // cells.min_mV, cells.max_mV, protection, health.max_resistance_mOhm
         QVERIFY(hasLine(lines, {"uv", "2026-12-07"}));
+
+        Process health = start(QStringLiteral(KELDRO_CLI_PATH),
+                               {"health", path("night.csv"), "--format", "json"});
+        QVERIFY(ends(health));
+        const QJsonArray cells = QJsonDocument::fromJson(health->readAllStandardOutput())
+                                     .object()
+                                     .value(QLatin1String("cells"))
+                                     .toArray();
+        QCOMPARE(cells.size(), 15);
+        for (const QJsonValue &value : cells) {
+            const QJsonObject cell = value.toObject();
+            const QStringList words{
+                QString::number(cell.value(QLatin1String("cell")).toInt()),
+                QString::number(cell.value(QLatin1String("resistance_mOhm")).toDouble(), 'f', 2),
+                QString::number(cell.value(QLatin1String("resistance_iqr_mOhm")).toDouble(), 'f',
+                                2),
+                QString::number(cell.value(QLatin1String("steps")).toInt())};
+            // Then the sag, null in five minutes, and the verdict.
+            const QString verdict = cell.value(QLatin1String("verdict")).toString();
+            QVERIFY2(hasLine(lines, words, QStringLiteral("\\s+\\S+\\s+%1\\s*$").arg(verdict)),
+                     qPrintable(words.join(QLatin1Char(' '))));
+        }
+        QCOMPARE(cells.at(6).toObject().value(QLatin1String("verdict")).toString(),
+                 QStringLiteral("high resistance"));
     }
 
     void cutShortRecording_saysSo()

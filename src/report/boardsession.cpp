@@ -23,6 +23,7 @@ void BoardSession::add(const TelemetryRecord &record)
     }
     ++frameCount;
     last = std::max(last, now);
+    health.add(record);
     newestTelemetry = record.telemetry;
     // A type 1 frame carries no flags: what was raised stays as it was.
     if (!record.telemetry.hasExtendedFields())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "judge/cellhealthestimator.h"
 #include "protocol/displaytext.h"
 #include "protocol/telemetry.h"
 
@@ -10,8 +11,9 @@ struct TelemetryRecord;
 
 // What a report tells of one board's frames besides their plots and the judge's
 // verdict: when they came and how many, the pauses between them, the board that sent
-// them, and every protection flag the board raised, with when and for how long. Fed
-// frame by frame, from a recording or from a live session, as the judge is.
+// them, every protection flag the board raised, with when and for how long, and the
+// cells' health. Fed frame by frame, from a recording or from a live session, as the
+// judge is.
 class BoardSession
 {
 public:
@@ -42,6 +44,8 @@ public:
     // Whether any frame carried the protection flags (type 2 frames do).
     bool carriesFlags() const { return flagsCarried; }
     const FlagHistory &flag(int bit) const { return flagHistory[size_t(bit)]; }
+    // Each cell's resistance, sag and verdict, as keldro-cli health finds them.
+    CellHealth cellHealth() const { return health.result(); }
 
 private:
     QString portName;
@@ -54,4 +58,5 @@ private:
     quint16 firstCycles = 0;
     bool flagsCarried = false;
     std::array<FlagHistory, ProtectionFlagCount> flagHistory{};
+    CellHealthEstimator health;
 };

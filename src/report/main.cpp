@@ -18,7 +18,8 @@
 namespace {
 
 // As keldro-cli's, one meaning each.
-enum Status { Done = 0, WriteFailed = 1, UsageError = 2, Failed = 4 };
+// Incomplete: not written whole, or written with ERROR.
+enum Status { Done = 0, Incomplete = 1, UsageError = 2, Failed = 4 };
 
 const char Description[] =
     "Writes a station's report of one board from a recording (CSV or JSON Lines, made by\n"
@@ -46,12 +47,13 @@ const char Details[] =
     "\n"
     "Exit status:\n"
     "  0  the report is written: PASS, or NOT JUDGED without --limits\n"
-    "  1  the report could not be written whole (a full disk); no file is left under\n"
-    "     OUT's name\n"
+    "  1  the report could not be written whole (a full disk): no file is left under\n"
+    "     OUT's name; or it is written with ERROR: a [health] limit could not be\n"
+    "     measured, as check says\n"
     "  2  usage: an unknown option, an unknown extension, a limits file that does not\n"
     "     read, a recording or events file that does not read (with the line), an\n"
     "     output folder that cannot be written (with the reason)\n"
-    "  4  the report is written: FAIL, an alarm was raised\n";
+    "  4  the report is written: FAIL, an alarm was raised or a [health] limit failed\n";
 
 int usageError(const QString &message)
 {
@@ -154,17 +156,20 @@ int run(const QStringList &arguments)
     const QVector<ReportFigure> figures = drawReportFigures(*data);
     if (!file.write(*data, figures, &error)) {
         std::fprintf(stderr, "keldro-cli report: %s\n", error.toLocal8Bit().constData());
-        return WriteFailed;
+        return Incomplete;
     }
     const ReportData::Verdict verdict = data->verdict();
     std::fprintf(stderr, "keldro-cli report: %s, %lld frames of %s: %s in %.1f s\n",
                  qPrintable(request.output), static_cast<long long>(data->session.frames()),
                  qPrintable(data->session.port()),
-                 verdict == ReportData::Verdict::Pass   ? "PASS"
-                 : verdict == ReportData::Verdict::Fail ? "FAIL"
-                                                        : "NOT JUDGED",
+                 verdict == ReportData::Verdict::Pass    ? "PASS"
+                 : verdict == ReportData::Verdict::Fail  ? "FAIL"
+                 : verdict == ReportData::Verdict::Error ? "ERROR"
+                                                         : "NOT JUDGED",
                  double(clock.elapsed()) / 1000.0);
-    return verdict == ReportData::Verdict::Fail ? Failed : Done;
+    return verdict == ReportData::Verdict::Fail    ? Failed
+           : verdict == ReportData::Verdict::Error ? Incomplete
+                                                   : Done;
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include "protocol/telemetryrecord.h"
 #include "record/recordformat.h"
 #include "record/recordreader.h"
-#include "report/cellhealth.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -141,7 +140,7 @@ std::optional<ReportData> scanRecording(const ReportRequest &request,
             return std::nullopt;
         data.eventsFrom = QFileInfo(eventsFile).fileName();
     }
-    data.health = cellHealth(data.session, &data.healthMissing);
+    concludeReport(&data);
     data.madeMs = QDateTime::currentMSecsSinceEpoch();
     if (permille)
         *permille = 1000;

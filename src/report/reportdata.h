@@ -1,5 +1,6 @@
 #pragma once
 
+#include "judge/checkrow.h"
 #include "judge/checktally.h"
 #include "judge/judgeevent.h"
 #include "judge/limits.h"
@@ -18,7 +19,8 @@ class TrendStore;
 // health, and the trends store its plots draw from.
 struct ReportData
 {
-    enum class Verdict { Pass, Fail, NotJudged };
+    // Error: nothing failed, but a [health] limit could not be measured, as check says.
+    enum class Verdict { Pass, Fail, Error, NotJudged };
 
     QString title;
     QString source;         // the recording's file name, or what the live session was
@@ -26,25 +28,28 @@ struct ReportData
     BoardSession session;
     QString notice; // what the reader must know about the frames: "the last line is cut short"
 
-    // Judged when limits were given: the check table's rows come from the tally.
+    // Judged when limits were given: the check table's rows come from the tally, and
+    // those of [health] from the cell health (see concludeReport).
     bool judged = false;
     Limits limits;
     QString limitsFile;
     CheckTally tally;
+    QVector<CheckRow> checks;
 
     QVector<JudgeEvent> events; // oldest first
     QString eventsFrom;         // "night.events.jsonl", or empty when the report judged them
 
-    // The cell health as `keldro-cli health --format json` gives it; empty, with the
-    // reason in healthMissing, when there is none.
+    // The cell health as `keldro-cli health --format json` gives it, and why what is
+    // null there was not measured.
     QJsonObject health;
-    QString healthMissing;
+    QStringList healthNotes;
 
     std::shared_ptr<const TrendStore> store;
     qint64 madeMs = 0; // when the report was made, UTC
 
-    Verdict verdict() const
-    {
-        return !judged ? Verdict::NotJudged : tally.failed() ? Verdict::Fail : Verdict::Pass;
-    }
+    Verdict verdict() const;
 };
+
+// What a report concludes from what was gathered in data: the check's rows, [health]
+// judged on the session's cell health, and that cell health itself.
+void concludeReport(ReportData *data);

@@ -1,5 +1,6 @@
 #include "report/reportfigures.h"
 
+#include "judge/cellhealth.h"
 #include "plot/customplot.h"
 #include "plot/trendsannotations.h"
 #include "plot/trendsplot.h"
@@ -18,6 +19,7 @@ constexpr int TrendsHeight = 640;
 constexpr int BarsHeight = 260;
 
 const QColor BarColour(0x1f, 0x77, 0xb4);
+const QColor HighColour(0xe0, 0x7b, 0x00);
 const QColor WeakestColour(0xd0, 0x00, 0x00);
 
 // Printed pages read smaller type than a screen: every axis and legend of the plot
@@ -82,7 +84,8 @@ ReportFigure trendsFigure(const ReportData &data)
 }
 
 // A bar per cell of its resistance, the interquartile range as error bars, the
-// weakest cell's bar red and a dashed line at the cells' median.
+// weakest cell's bar red, other cells of high resistance orange, and a dashed line at
+// the cells' median.
 ReportFigure resistanceFigure(const QJsonObject &health)
 {
     const QJsonArray cells = health.value(QStringLiteral("cells")).toArray();
@@ -93,16 +96,18 @@ ReportFigure resistanceFigure(const QJsonObject &health)
     QCPAxis *cellAxis = plot.xAxis;
     QCPAxis *valueAxis = plot.yAxis;
     auto *bars = new QCPBars(cellAxis, valueAxis);
+    auto *highBars = new QCPBars(cellAxis, valueAxis);
     auto *weakestBar = new QCPBars(cellAxis, valueAxis);
     auto *centres = new QCPGraph(cellAxis, valueAxis);
     centres->setLineStyle(QCPGraph::lsNone);
     auto *spread = new QCPErrorBars(cellAxis, valueAxis);
     spread->setDataPlottable(centres);
-    for (QCPBars *b : {bars, weakestBar}) {
+    for (QCPBars *b : {bars, highBars, weakestBar}) {
         b->setWidth(0.6);
         b->setPen(Qt::NoPen);
     }
     bars->setBrush(BarColour);
+    highBars->setBrush(HighColour);
     weakestBar->setBrush(WeakestColour);
     spread->setPen(QPen(QColor(0x30, 0x30, 0x30), 1));
 
@@ -116,7 +121,9 @@ ReportFigure resistanceFigure(const QJsonObject &health)
         const int number = cell.value(QStringLiteral("cell")).toInt();
         const double r = resistance.toDouble();
         const double iqr = cell.value(QStringLiteral("resistance_iqr_mOhm")).toDouble();
-        (number == weakest ? weakestBar : bars)->addData(number, r);
+        const bool high = cell.value(QStringLiteral("verdict")).toString() ==
+                          QLatin1String(healthVerdictName(HealthVerdict::HighResistance));
+        (number == weakest ? weakestBar : high ? highBars : bars)->addData(number, r);
         centres->addData(number, r);
         spread->addData(iqr / 2);
         values << r;
@@ -143,8 +150,9 @@ ReportFigure resistanceFigure(const QJsonObject &health)
     usePrintFonts(&plot);
     return picture(&plot, BarsHeight,
                    QObject::tr("Each cell's resistance: the median over the current steps, the "
-                               "interquartile range as error bars, the weakest cell red; the "
-                               "dashed line is the cells' median."));
+                               "interquartile range as error bars, the weakest cell red, other "
+                               "cells of high resistance orange; the dashed line is the cells' "
+                               "median."));
 }
 
 } // namespace

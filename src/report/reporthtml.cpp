@@ -1,5 +1,6 @@
 #include "report/reporthtml.h"
 
+#include "judge/cellhealthestimator.h"
 #include "judge/checkrow.h"
 #include "plot/trendstore.h"
 #include "protocol/displaytext.h"
@@ -45,8 +46,8 @@ tr { page-break-inside: avoid; }
 table.facts td { padding: 0.5pt 8pt 0.5pt 0; vertical-align: top; }
 td.label { color: #555; white-space: nowrap; }
 td.verdict { font-size: 38pt; font-weight: bold; padding-right: 14pt; vertical-align: top; white-space: nowrap; }
-.pass { color: #1a7f37; } .fail { color: #c62828; } .notjudged { color: #666; }
-td.fail { font-weight: bold; }
+.pass { color: #1a7f37; } .fail { color: #c62828; } .error { color: #b25e00; } .notjudged { color: #666; }
+td.fail, td.error { font-weight: bold; }
 td.time { white-space: nowrap; }
 p.notice { border: 1pt solid #c62828; color: #c62828; padding: 4pt; }
 div.figure { page-break-inside: avoid; margin: 8pt 0; }
@@ -62,8 +63,8 @@ h2 { font-size: 11.5pt; margin-top: 18px; margin-bottom: 6px; }
 th { background-color: #eeeeee; text-align: left; }
 td.label { color: #555555; }
 td.verdict { font-size: 38pt; font-weight: bold; white-space: nowrap; }
-.pass { color: #1a7f37; } .fail { color: #c62828; } .notjudged { color: #666666; }
-td.fail { font-weight: bold; }
+.pass { color: #1a7f37; } .fail { color: #c62828; } .error { color: #b25e00; } .notjudged { color: #666666; }
+td.fail, td.error { font-weight: bold; }
 td.time { white-space: nowrap; }
 p.notice { color: #c62828; font-weight: bold; }
 p.caption { font-size: 8pt; color: #444444; }
@@ -113,6 +114,8 @@ QString verdictWord(ReportData::Verdict verdict)
         return QStringLiteral("PASS");
     case ReportData::Verdict::Fail:
         return QStringLiteral("FAIL");
+    case ReportData::Verdict::Error:
+        return QStringLiteral("ERROR");
     case ReportData::Verdict::NotJudged:
         break;
     }
@@ -126,6 +129,8 @@ QString verdictClass(ReportData::Verdict verdict)
         return QStringLiteral("pass");
     case ReportData::Verdict::Fail:
         return QStringLiteral("fail");
+    case ReportData::Verdict::Error:
+        return QStringLiteral("error");
     case ReportData::Verdict::NotJudged:
         break;
     }
@@ -276,15 +281,22 @@ void Writer::checks()
                   .arg(data.limitsFile));
     tableStart({tr("Check"), tr("Limit"), tr("Worst"), tr("At"), tr("Raised"),
                 tr("First raised (UTC)"), tr("Result")});
-    for (const CheckRow &check : checkRows(data.limits, data.tally)) {
-        const QString result = check.failed() ? QStringLiteral("FAIL") : QStringLiteral("PASS");
+    QStringList unmeasured;
+    for (const CheckRow &check : data.checks) {
+        const QString result = !check.error.isEmpty() ? QStringLiteral("ERROR")
+                               : check.failed()       ? QStringLiteral("FAIL")
+                                                      : QStringLiteral("PASS");
         row({check.name, check.limit, check.worst, check.at, QString::number(check.raised),
              check.firstRaised ? utcTimeMs(check.firstRaised->timeMs) : QStringLiteral("-"),
              result},
             {QString(), QString(), QString(), QString(), QString(), QStringLiteral("time"),
-             check.failed() ? QStringLiteral("fail") : QStringLiteral("pass")});
+             result.toLower()});
+        if (!check.error.isEmpty())
+            unmeasured << tr("%1 could not be judged: %2.").arg(check.name, check.error);
     }
     tableEnd();
+    for (const QString &text : qAsConst(unmeasured))
+        paragraph(text);
 }
 
 void Writer::flags()
@@ -319,10 +331,12 @@ void Writer::flags()
 void Writer::health()
 {
     heading(tr("Cell health"));
-    if (data.health.isEmpty()) {
-        paragraph(data.healthMissing);
-        return;
-    }
+    paragraph(tr("Each cell's resistance from the steps of the current (the median over "
+                 "the steps of %1 or more, and their interquartile range), its sag against "
+                 "the others as the pack empties, and the charge counted, as keldro-cli "
+                 "health finds them.")
+                  .arg(QStringLiteral("%1 A").arg(CellHealthEstimator::DefaultMinStepMilliamps /
+                                                  1000.0)));
     tableStart({tr("Cell"), tr("Resistance (mΩ)"), tr("IQR (mΩ)"), tr("Steps"), tr("Sag (mV)"),
                 tr("Verdict")});
     const QJsonArray cells = data.health.value(QStringLiteral("cells")).toArray();
@@ -350,6 +364,8 @@ void Writer::health()
                        value("charged_Wh", 1, "Wh"), value("discharged_Ah", 2, "Ah"),
                        value("discharged_Wh", 1, "Wh"), value("capacity_Ah", 1, "Ah"),
                        value("soc_from", 0, ""), value("soc_to", 0, ""), value("gaps", 0, "")));
+    for (const QString &note : data.healthNotes)
+        paragraph(note);
     const QJsonValue weakest = data.health.value(QStringLiteral("weakest"));
     if (weakest.isObject())
         paragraph(tr("Weakest: %1").arg(weakest.toObject().value(QStringLiteral("why")).toString()),

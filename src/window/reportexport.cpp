@@ -2,7 +2,6 @@
 
 #include "plot/trendstore.h"
 #include "protocol/telemetryrecord.h"
-#include "report/cellhealth.h"
 #include "report/reportjob.h"
 #include "window/alarms/eventlog.h"
 #include "window/alarms/windowjudge.h"
@@ -76,10 +75,10 @@ ReportJob *ReportExport::startSession(QWidget *parent, const TrendStore &store,
     data.limitsFile = QFileInfo(judge->limitsPath()).fileName();
     data.tally = judge->tally();
     data.events = judge->log()->events();
-    data.health = cellHealth(session, &data.healthMissing);
     // The live store goes on taking frames: the report draws a copy.
     data.store = std::make_shared<TrendStore>(store);
     data.madeMs = QDateTime::currentMSecsSinceEpoch();
+    concludeReport(&data);
     return run(parent, new ReportJob(std::move(data), output, this));
 }
 
