@@ -31,6 +31,6 @@ icon=$(sed -n 's/^Icon=//p' "$desktop")
 appstreamcli validate --no-net "$usr/share/metainfo/$app.metainfo.xml" >/dev/null ||
     fail "the metainfo does not validate"
 
-for page in keldro keldro-cli keldro-sim; do
+for page in keldro keldro-cli keldro-report keldro-sim; do
     [ -f "$usr/share/man/man1/$page.1.gz" ] || fail "no manual page $page.1.gz"
 done

@@ -61,7 +61,7 @@ const char RichTextStyle[] = R"(
 h1 { font-size: 15pt; margin-bottom: 4px; }
 h2 { font-size: 11.5pt; margin-top: 18px; margin-bottom: 6px; }
 th { background-color: #eeeeee; text-align: left; }
-td.label { color: #555555; }
+td.label { color: #555555; padding-right: 10px; }
 td.verdict { font-size: 38pt; font-weight: bold; white-space: nowrap; }
 .pass { color: #1a7f37; } .fail { color: #c62828; } .error { color: #b25e00; } .notjudged { color: #666666; }
 td.fail, td.error { font-weight: bold; }
