@@ -283,6 +283,22 @@ private slots:
         QVERIFY(hasLine(lines, {"2999"}));
     }
 
+    // keldro-cli runs the keldro-report beside it, else the one on PATH, else says so.
+    void withoutKeldroReport_saysWhereItLooked()
+    {
+        QTemporaryDir alone;
+        const QString cli = alone.filePath(QStringLiteral("keldro-cli"));
+        QVERIFY(QFile::copy(QStringLiteral(KELDRO_CLI_PATH), cli));
+        Process process(new QProcess);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PATH"), alone.path());
+        process->setProcessEnvironment(environment);
+        process->start(cli, {"report", path("night.csv"), "-o", path("never.pdf")});
+        QVERIFY(ends(process));
+        QVERIFY(process->readAllStandardError().contains("keldro-report is neither beside"));
+        QCOMPARE(process->exitCode(), 3);
+    }
+
     // A report that does not fit leaves nothing under its name, nor half of itself.
     void fullDisk_noFileLeft()
     {
