@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QStandardPaths>
 #include <QTimer>
@@ -63,7 +64,9 @@ ReportJob *ReportExport::startSession(QWidget *parent, const TrendStore &store,
                                       const QString &output)
 {
     if (session.frames() == 0) {
-        emit finished(output, false, tr("No frame has come yet: there is nothing to report."));
+        const QString message = tr("No frame has come yet: there is nothing to report.");
+        warn(parent, message);
+        emit finished(output, false, message);
         return nullptr;
     }
     ReportData data;
@@ -95,6 +98,15 @@ ReportJob *ReportExport::startRecording(QWidget *parent, const QString &recordin
     return run(parent, new ReportJob(request, this));
 }
 
+void ReportExport::warn(QWidget *parent, const QString &message)
+{
+    // Not exec(): the window goes on taking frames meanwhile.
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Report not written"), message,
+                                QMessageBox::Ok, parent ? parent : window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
 ReportJob *ReportExport::run(QWidget *parent, ReportJob *job)
 {
     auto *progress = new QProgressDialog(tr("Writing %1…").arg(QFileInfo(job->output()).fileName()),
@@ -108,18 +120,17 @@ ReportJob *ReportExport::run(QWidget *parent, ReportJob *job)
     connect(timer, &QTimer::timeout, progress,
             [progress, job] { progress->setValue(job->permille()); });
     connect(progress, &QProgressDialog::canceled, job, &ReportJob::cancel);
+    // The window the export started from may close meanwhile, and its dialog with it.
+    const QPointer<QProgressDialog> shown(progress);
+    const QPointer<QWidget> from(parent);
     connect(job, &ReportJob::finished, this,
-            [this, job, progress, parent](bool written, const QString &message) {
-                progress->close();
+            [this, job, shown, from](bool written, const QString &message) {
+                if (shown)
+                    shown->close();
                 job->deleteLater();
                 emit finished(job->output(), written, message);
-                if (written || message.isEmpty())
-                    return;
-                // Not exec(): the window goes on taking frames meanwhile.
-                auto *box = new QMessageBox(QMessageBox::Warning, tr("Report not written"), message,
-                                            QMessageBox::Ok, parent);
-                box->setAttribute(Qt::WA_DeleteOnClose);
-                box->open();
+                if (!written && !message.isEmpty())
+                    warn(from, message);
             });
     timer->start();
     job->start();

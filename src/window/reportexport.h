@@ -44,6 +44,7 @@ signals:
 private:
     QString askForOutput(QWidget *parent, const QString &proposed);
     ReportJob *run(QWidget *parent, ReportJob *job);
+    void warn(QWidget *parent, const QString &message);
 
     QWidget *window;
     WindowJudge *judge;
