@@ -11,8 +11,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 
-class QThread;
 class ReportFile;
 
 // Makes a report without holding up the thread it lives on: the recording is read
@@ -57,7 +57,7 @@ private:
     std::optional<ReportData> data;
     QVector<ReportFigure> figures;
     std::unique_ptr<ReportFile> file;
-    QThread *worker = nullptr;
+    std::thread worker;
     std::atomic<bool> cancelRequested{false};
     std::atomic<int> progress{0};
     QString error;
