@@ -83,6 +83,8 @@ private:
         PackSettings s;
         s.charger = charger;
         s.startSoc = charger ? 20 : 60;
+        // A small pack, which the charger fills within the hour.
+        s.capacityAh = 2.5;
         return s;
     }
 

@@ -102,6 +102,9 @@ void FrameStreamTest::pieces_data()
         << QList<QByteArray>{f1.left(40), "|end"} << "R40";
     QTest::newRow("header split between pieces")
         << QList<QByteArray>{"hi" + f1.left(1), silence, f1.mid(1), silence} << "T:hi F1";
+    QTest::newRow("header split between pieces of text, no silence")
+        << QList<QByteArray>{"boot\r\n" + f1.left(1), f1.mid(1) + "OK", silence}
+        << "T:boot\r\n F1 T:OK";
     QTest::newRow("text split by silence")
         << QList<QByteArray>{"ab", silence, "cd", silence} << "T:ab T:cd";
     QTest::newRow("lone FE at the end is never text")
@@ -115,6 +118,9 @@ void FrameStreamTest::pieces_data()
                              "C \xFF\xC0\xAF\r\n",
                              silence}
         << QStringLiteral("T:caf\uFFFD 25 \u00B0C \uFFFD\uFFFD\uFFFD\r\n");
+    QTest::newRow("character beyond 16 bits, then a cut one")
+        << QList<QByteArray>{"\xF0\x9F\x94\x8B ok \xF0\x9F", silence}
+        << QStringLiteral("T:\U0001F50B ok \uFFFD\uFFFD");
     QTest::newRow("NUL padding left out, escape replaced")
         << QList<QByteArray>{QByteArray("OK\0\0\x1B[2J\r\n", 10), silence}
         << QStringLiteral("T:OK\uFFFD[2J\r\n");

@@ -78,6 +78,8 @@ private slots:
     void stepRules_data();
     void stepRules();
     void counting_trapezoidWithoutGaps();
+    void sag_isDistanceFromMedianOfOthers_data();
+    void sag_isDistanceFromMedianOfOthers();
 };
 
 void HealthTest::resistance_matchesModel_data()
@@ -240,6 +242,58 @@ void HealthTest::counting_trapezoidWithoutGaps()
     // 30 points in the hour counted; the 20 s gap took none.
     QVERIFY(health.pack.capacityAh);
     QCOMPARE(qRound(*health.pack.capacityAh * 1000), qRound(9.0 / 30 * 100 * 1000));
+}
+
+void HealthTest::sag_isDistanceFromMedianOfOthers_data()
+{
+    QTest::addColumn<int>("cells");
+    QTest::addColumn<int>("spread"); // mV: how far apart the cells' voltages wander
+    QTest::newRow("15 cells, a few mV apart, many equal") << 15 << 4;
+    QTest::newRow("15 cells, far apart") << 15 << 300;
+    QTest::newRow("9 cells") << 9 << 20;
+}
+
+// Discharging frames of random voltages, half above 60 % SOC and half below 30 %, without
+// a step: the sag must be what the definition gives, the median of the others worked out
+// by sorting them for each cell.
+void HealthTest::sag_isDistanceFromMedianOfOthers()
+{
+    QFETCH(int, cells);
+    QFETCH(int, spread);
+    QRandomGenerator random(quint32(cells * 1000 + spread));
+    CellHealthEstimator estimator;
+    std::array<std::array<double, 2>, Telemetry::MaxCells> sums{};
+    for (int i = 0; i < 2000; ++i) {
+        const bool high = i % 2 == 0;
+        TelemetryRecord record = frameAt(i * 1000, -5000, high ? 70 : 20);
+        record.telemetry.cellCount = cells;
+        for (int c = 0; c < cells; ++c)
+            record.telemetry.cellMillivolts[size_t(c)] =
+                quint16(3600 + c % 3 + int(random.bounded(spread + 1)) - (c == 4 && !high) * 50);
+        estimator.add(record);
+        for (int c = 0; c < cells; ++c) {
+            std::vector<int> others;
+            for (int o = 0; o < cells; ++o)
+                if (o != c)
+                    others.push_back(record.telemetry.cellMillivolts[size_t(o)]);
+            std::sort(others.begin(), others.end());
+            const size_t m = others.size();
+            const double median = m % 2 ? others[m / 2] : (others[m / 2 - 1] + others[m / 2]) / 2.0;
+            sums[size_t(c)][high] += record.telemetry.cellMillivolts[size_t(c)] - median;
+        }
+    }
+    const CellHealth health = estimator.result();
+    for (const CellEstimate &cell : health.cells) {
+        const auto &sum = sums[size_t(cell.cell - 1)];
+        QVERIFY(cell.sagMillivolts);
+        const double expected = (sum[0] - sum[1]) / 1000;
+        QVERIFY2(std::abs(*cell.sagMillivolts - expected) < 1e-9,
+                 qPrintable(QStringLiteral("cell %1: %2 mV, not %3 mV")
+                                .arg(cell.cell)
+                                .arg(*cell.sagMillivolts)
+                                .arg(expected)));
+    }
+    QCOMPARE(health.cells.at(4).verdict, HealthVerdict::LowCapacity);
 }
 
 QTEST_MAIN(HealthTest)

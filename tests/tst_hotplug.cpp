@@ -8,6 +8,7 @@
 #include "window/windowsettings.h"
 
 #include <QFile>
+#include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -69,6 +70,8 @@ private slots:
         useScratchSettings();
         SerialEnumerator::setSystemPortsHidden(true);
         qInstallMessageHandler(collectDebug);
+        // The serial debug lines are off unless asked for.
+        QLoggingCategory::setFilterRules(QStringLiteral("keldro.serial.debug=true"));
     }
 
     void cleanup()

@@ -32,7 +32,7 @@ Limits limitsOf(const QByteArray &toml)
 
 // A step is a frame one second after the last ("cell7=4262,ntc2=61.5,flags=0x08",
 // "layout=1", "bms=2", "@5000" for its time) or a link call ("open@0", "check@4000",
-// "lost@6000"). Every frame starts again from the resting pack.
+// "lost@6000", "end@9000"). Every frame starts again from the resting pack.
 QVector<JudgeEvent> run(Judge &judge, const QStringList &steps)
 {
     QVector<JudgeEvent> events;
@@ -47,6 +47,8 @@ QVector<JudgeEvent> run(Judge &judge, const QStringList &steps)
                 judge.checkLink(time, &events);
             else if (verb[0] == QLatin1String("lost"))
                 judge.linkLost(time, QString(), &events);
+            else if (verb[0] == QLatin1String("end"))
+                judge.endRun(time, &events);
             continue;
         }
         TelemetryRecord record{time += 1000, QStringLiteral("ttyUSB0"), restingPack()};
@@ -101,6 +103,8 @@ private slots:
     void events_data();
     void events();
     void raisedAlarmsAndTally();
+    void linkTally_data();
+    void linkTally();
     void eventJson();
 };
 
@@ -223,6 +227,43 @@ void tst_Judge::raisedAlarmsAndTally()
     run(lenient, {"flags=0x7f"});
     QVERIFY(!lenient.anyAlarmRaised());
     QVERIFY(!lenient.tally().failed());
+}
+
+// A check wants the frames to keep coming: stale, or lost and back after more than the
+// stale time, they stopped; lost and back sooner, they did not.
+void tst_Judge::linkTally_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("stopped");
+    QTest::addColumn<int>("longestGapMs");
+    QTest::addColumn<bool>("lost"); // and not back
+    QTest::newRow("a frame each second")
+        << QStringList{"open@0", "", "", "end@3500"} << 0 << 1500 << false;
+    QTest::newRow("stale, live again")
+        << QStringList{"open@0", "", "check@5000", "@6000", "end@6500"} << 1 << 5000 << false;
+    QTest::newRow("lost, back within 3 s")
+        << QStringList{"open@0", "", "lost@1500", "open@2500", "@3000", "end@3500"} << 0 << 2000
+        << false;
+    QTest::newRow("lost, back after 4 s")
+        << QStringList{"open@0", "", "lost@1500", "open@5500", "@6000", "end@6100"} << 1 << 5000
+        << false;
+    QTest::newRow("lost, not back")
+        << QStringList{"open@0", "", "lost@1500", "end@9000"} << 0 << 8000 << true;
+}
+
+void tst_Judge::linkTally()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(int, stopped);
+    QFETCH(int, longestGapMs);
+    QFETCH(bool, lost);
+    Judge judge;
+    run(judge, steps);
+    const LinkTally &link = judge.tally().link;
+    QCOMPARE(link.stopped, stopped);
+    QCOMPARE(link.longestGapMs, qint64(longestGapMs));
+    QCOMPARE(link.isLost(), lost);
+    QCOMPARE(judge.tally().failed(), stopped > 0);
 }
 
 void tst_Judge::eventJson()

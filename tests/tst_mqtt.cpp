@@ -36,6 +36,24 @@ QString startBoard(QProcess &board)
     return QString::fromLocal8Bit(board.readLine()).trimmed();
 }
 
+// What Home Assistant shows for a binary sensor's template and an MQTT payload: the
+// template rendered by Jinja, with value_json only for a payload that is JSON.
+QString renderedTemplate(const QString &valueTemplate, const QByteArray &payload)
+{
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import jinja2, json, sys\n"
+                                 "payload = sys.argv[2]\n"
+                                 "try:\n    extra = {'value_json': json.loads(payload)}\n"
+                                 "except ValueError:\n    extra = {}\n"
+                                 "print(jinja2.Template(sys.argv[1]).render(value=payload, "
+                                 "**extra), end='')"),
+                  valueTemplate, QString::fromUtf8(payload)});
+    python.waitForFinished(10000);
+    return QString::fromUtf8(python.readAllStandardOutput() + python.readAllStandardError());
+}
+
 QList<QByteArray> numberedRange(int from, int to)
 {
     QList<QByteArray> result;
@@ -65,6 +83,9 @@ private slots:
     void cliRecord_exitStatus_data();
     void cliRecord_exitStatus();
     void cliRecordLimits_publishesEventsAndRetainedAlarm();
+    void cliRecordAgain_replacesWhatTheFirstRunRetained_data();
+    void cliRecordAgain_replacesWhatTheFirstRunRetained();
+    void cliRecord_publishesRetainedHealth();
 };
 
 void TestMqtt::parsesUrls_data()
@@ -395,6 +416,130 @@ void TestMqtt::cliRecordLimits_publishesEventsAndRetainedAlarm()
     // A dashboard that subscribes after the run still finds the alarm.
     MqttWatcher later(broker.port(), "lab/b1/alarm");
     QTRY_COMPARE(later.payloads("lab/b1/alarm"), QList<QByteArray>{alarm});
+}
+
+// A board recorded with limits leaves an alarm and a layout 2 device retained; the next
+// run on the same board id (now a layout 1 board) replaces all of it with its own.
+void TestMqtt::cliRecordAgain_replacesWhatTheFirstRunRetained_data()
+{
+    QTest::addColumn<bool>("limits");
+    QTest::addColumn<QByteArray>("alarm"); // the second run's last word on the alarm topic
+    QTest::newRow("with limits: no alarm now") << true << QByteArray("[]");
+    QTest::newRow("without limits: the alarm topic cleared") << false << QByteArray();
+}
+
+void TestMqtt::cliRecordAgain_replacesWhatTheFirstRunRetained()
+{
+    QFETCH(bool, limits);
+    QFETCH(QByteArray, alarm);
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    const QString limitsFile = broker.folder() + QStringLiteral("/limits.toml");
+    QFile file(limitsFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[cells]\nmax_mV = 4250\n");
+    file.close();
+    auto run = [&](const QStringList &board, bool judged) {
+        QProcess sim;
+        sim.start(QStringLiteral(KELDRO_SIM_PATH), QStringList{"--interval", "50"} + board);
+        sim.waitForReadyRead(10000);
+        QStringList arguments{"record",        QString::fromLocal8Bit(sim.readLine()).trimmed(),
+                              "--count",       "10",
+                              "--mqtt",        broker.url(QStringLiteral("lab")),
+                              "--board-id",    "b1",
+                              "--ha-discovery"};
+        if (judged)
+            arguments << "--limits" << limitsFile;
+        QProcess recorder;
+        recorder.start(QStringLiteral(KELDRO_CLI_PATH), arguments);
+        recorder.waitForFinished(15000);
+        sim.kill();
+        sim.waitForFinished();
+        return recorder.exitCode();
+    };
+    QCOMPARE(run({"--fault", "cell7=4300mV@0"}, true), 0);
+
+    MqttWatcher watcher(broker.port(), "#");
+    const QByteArray raised = "[\"cell 7 at 4300 mV, above 4250 mV\"]";
+    QTRY_COMPARE(watcher.payloads("lab/b1/alarm"), QList<QByteArray>{raised});
+    QCOMPARE(run({"--layout", "1"}, limits), 0);
+    QTRY_COMPARE(watcher.payloads("lab/b1/status"),
+                 (QList<QByteArray>{"offline", "online", "offline"}));
+    // Each topic's last message is what the broker now keeps; empty is nothing.
+    auto last = [&watcher](const QByteArray &topic) {
+        return watcher.payloads(topic).value(watcher.payloads(topic).size() - 1);
+    };
+    QCOMPARE(last("lab/b1/alarm"), alarm);
+    const QByteArray alarmConfig = "homeassistant/binary_sensor/keldro_b1/alarm/config";
+    QCOMPARE(last(alarmConfig).isEmpty(), !limits);
+    for (const char *gone : {"sensor/keldro_b1/ntc3", "sensor/keldro_b1/cell10",
+                             "binary_sensor/keldro_b1/ov", "binary_sensor/keldro_b1/high_temp"})
+        QVERIFY2(last("homeassistant/" + QByteArray(gone) + "/config").isEmpty(), gone);
+    for (const char *kept : {"sensor/keldro_b1/ntc2", "sensor/keldro_b1/cell9"})
+        QVERIFY2(!last("homeassistant/" + QByteArray(kept) + "/config").isEmpty(), kept);
+
+    // The "any alarm" sensor is OFF for no alarm, whatever the topic holds.
+    const QString anyAlarm = QJsonDocument::fromJson(watcher.payloads(alarmConfig).value(0))
+                                 .object()
+                                 .value(QLatin1String("value_template"))
+                                 .toString();
+    for (const QByteArray &payload : {QByteArray("[]"), QByteArray("ok"), QByteArray()})
+        QCOMPARE(renderedTemplate(anyAlarm, payload), QStringLiteral("OFF"));
+    QCOMPARE(renderedTemplate(anyAlarm, raised), QStringLiteral("ON"));
+}
+
+void TestMqtt::cliRecord_publishesRetainedHealth()
+{
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    MqttWatcher watcher(broker.port(), "#");
+    QTRY_VERIFY(watcher.isSubscribed());
+    // A load stepping between 5 A and 30 A every 3 s, ten frames a second.
+    QProcess board;
+    board.start(QStringLiteral(KELDRO_SIM_PATH),
+                {QStringLiteral("--interval"), QStringLiteral("100"), QStringLiteral("--load"),
+                 QStringLiteral("-5/-30/3"), QStringLiteral("--cell-resistance"),
+                 QStringLiteral("7=6")});
+    board.waitForReadyRead(10000);
+    const QString port = QString::fromLocal8Bit(board.readLine()).trimmed();
+    const auto stopBoard = qScopeGuard([&board] {
+        board.kill();
+        board.waitForFinished();
+    });
+    QProcess recorder;
+    recorder.start(QStringLiteral(KELDRO_CLI_PATH),
+                   {QStringLiteral("record"), port, QStringLiteral("--count"),
+                    QStringLiteral("150"), QStringLiteral("--board-id"), QStringLiteral("b1"),
+                    QStringLiteral("--mqtt"), broker.url(QStringLiteral("lab")),
+                    QStringLiteral("--ha-discovery")});
+    QVERIFY(recorder.waitForFinished(30000));
+    QCOMPARE(recorder.exitCode(), 0);
+
+    // Fifteen seconds of frames: one estimate a second at most, and the last at the end.
+    QTRY_VERIFY(!watcher.payloads("lab/b1/health").isEmpty());
+    QVERIFY(watcher.payloads("lab/b1/health").size() <= 16);
+    // A dashboard that subscribes after the run finds the last estimate.
+    MqttWatcher later(broker.port(), "lab/b1/health");
+    QTRY_COMPARE(later.payloads("lab/b1/health").size(), 1);
+    QCOMPARE(later.payloads("lab/b1/health").constFirst(),
+             watcher.payloads("lab/b1/health").constLast());
+    const QJsonObject health =
+        QJsonDocument::fromJson(later.payloads("lab/b1/health").constFirst()).object();
+    QCOMPARE(health.keys(),
+             (QStringList{"cells", "frames", "from", "pack", "source", "steps", "to", "weakest"}));
+    QCOMPARE(health.value(QLatin1String("frames")).toInt(), 150);
+    QVERIFY(health.value(QLatin1String("steps")).toInt() >= 2);
+
+    const QJsonObject config =
+        QJsonDocument::fromJson(
+            watcher.payloads("homeassistant/sensor/keldro_b1/cell7_resistance/config").value(0))
+            .object();
+    QCOMPARE(config.value(QLatin1String("state_topic")).toString(),
+             QStringLiteral("lab/b1/health"));
+    QCOMPARE(config.value(QLatin1String("unit_of_measurement")).toString(), QStringLiteral("mΩ"));
+    QCOMPARE(config.value(QLatin1String("state_class")).toString(), QStringLiteral("measurement"));
+    QCOMPARE(config.value(QLatin1String("value_template")).toString(),
+             QStringLiteral("{{ value_json.cells[6].resistance_mOhm }}"));
 }
 
 QTEST_GUILESS_MAIN(TestMqtt)

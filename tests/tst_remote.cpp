@@ -1,8 +1,10 @@
 // Boards on another machine: the serial layer, the window and keldro-cli through a
-// real ser2net on 127.0.0.1, with a pseudo-terminal or keldro-sim behind it.
+// real ser2net on 127.0.0.1, with a pseudo-terminal or keldro-sim behind it, and
+// through support/portserver.py, a server that misbehaves on purpose.
 #include "childprocess.h"
 #include "protocol/commandframe.h"
 #include "ptypair.h"
+#include "scratchsettings.h"
 #include "ser2netserver.h"
 #include "serial/openfailure.h"
 #include "serial/porturl.h"
@@ -68,8 +70,40 @@ class RemoteTest : public QObject
         return kind == QLatin1String("tcp") ? server.tcpUrl() : server.rfc2217Url();
     }
 
+    static QByteArray nextLineOf(QProcess &process)
+    {
+        while (!process.canReadLine() && process.waitForReadyRead(10000)) {
+        }
+        return process.readLine().trimmed();
+    }
+    struct PortServer
+    {
+        Process process;
+        QString url;
+        // What it put on its serial line for the connection that ended next.
+        QByteArray nextLine()
+        {
+            const QByteArray said = nextLineOf(*process);
+            return said.startsWith("line") ? QByteArray::fromHex(said.mid(5)) : "? " + said;
+        }
+    };
+    static PortServer startPortServer(const QString &kind, const QStringList &options)
+    {
+        QStringList arguments{QStringLiteral(KELDRO_PORT_SERVER)};
+        if (kind == QLatin1String("rfc2217"))
+            arguments << QStringLiteral("--rfc2217");
+        PortServer server{start(QStringLiteral("python3"), arguments + options), QString()};
+        server.url = QStringLiteral("%1://127.0.0.1:%2")
+                         .arg(kind, QString::fromLatin1(nextLineOf(*server.process)));
+        return server;
+    }
+
 private slots:
-    void initTestCase() { SerialEnumerator::setSystemPortsHidden(true); }
+    void initTestCase()
+    {
+        useScratchSettings();
+        SerialEnumerator::setSystemPortsHidden(true);
+    }
 
     void bytesFFCrossIntactBothWays_data()
     {
@@ -242,6 +276,84 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(
                 (said += board.sim->readAllStandardError()).contains("soc calibration"), 5000);
         }
+    }
+
+    // The server throws away what is not yet on its line when the client hangs up,
+    // as ser2net does, hangs up itself within the frame, or sets another rate: exit
+    // status 0 and "sent" mean on the line.
+    void cliSendSaysSentOnceOnTheLine_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("misbehaviour");
+        QTest::addColumn<int>("status");
+        QTest::newRow("rfc2217") << "rfc2217" << QStringList() << 0;
+        QTest::newRow("tcp") << "tcp" << QStringList() << 0;
+        QTest::newRow("rfc2217, hung up within the frame")
+            << "rfc2217" << QStringList{"--cut-after", "6"} << 1;
+        QTest::newRow("rfc2217, rate set otherwise")
+            << "rfc2217" << QStringList{"--set-rate", "115200"} << 3;
+    }
+    void cliSendSaysSentOnceOnTheLine()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QStringList, misbehaviour);
+        QFETCH(int, status);
+        PortServer server = startPortServer(kind, misbehaviour);
+        Process cli =
+            start(QStringLiteral(KELDRO_CLI_PATH), {"send", server.url, "off", "--baud", "9600"});
+        QVERIFY(cli->waitForFinished(10000));
+        const QByteArray said = cli->readAllStandardError();
+        QVERIFY2(cli->exitCode() == status, said.constData());
+        QCOMPARE(said.contains("sent off"), status == 0);
+        if (status == 0)
+            QCOMPARE(server.nextLine(), bytesOf(powerOffFrame));
+        if (status == 3)
+            QVERIFY2(said.contains("the server set 115200 baud, not 9600"), said.constData());
+    }
+
+    // The window tells the rate the server set otherwise, and Off clicked with the
+    // port closed at once still reaches the line.
+    void windowTellsTheRateAndKeepsACommandOnClose()
+    {
+        PortServer server = startPortServer(QStringLiteral("rfc2217"), {"--set-rate", "9600"});
+        SerialEnumerator::addVirtualPort(server.url);
+        Widget window;
+        auto *log = window.findChild<QPlainTextEdit *>("plainTextEdit");
+        auto *openClose = window.findChild<QPushButton *>("pushButton_OpenClose");
+        QTest::mouseClick(openClose, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            log->toPlainText().contains("the server set 9600 baud, not 115200"), 10000);
+        QTest::mouseClick(window.findChild<QPushButton *>("pushButton_Off"), Qt::LeftButton);
+        QTest::mouseClick(openClose, Qt::LeftButton);
+        // The connection ends in the window's own time.
+        QTRY_VERIFY_WITH_TIMEOUT(server.process->canReadLine(), 10000);
+        QVERIFY(server.nextLine().endsWith(bytesOf(powerOffFrame)));
+        SerialEnumerator::removeVirtualPort(server.url);
+    }
+
+    // A subnegotiation that never ends, or one within another: the line closes, and
+    // nothing of it is taken for the board's bytes.
+    void malformedSubnegotiationClosesTheLine_data()
+    {
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("endless") << "endless-sub";
+        QTest::newRow("one within another") << "nested-sub";
+    }
+    void malformedSubnegotiationClosesTheLine()
+    {
+        QFETCH(QString, sent);
+        PortServer server = startPortServer(QStringLiteral("rfc2217"), {"--send", sent});
+        SerialPort port(server.url, PortSettings{}, SerialPort::EventDriven);
+        QByteArray received;
+        connect(&port, &QIODevice::readyRead, this, [&] { received += port.readAll(); });
+        QSignalSpy lost(&port, &SerialPort::deviceLost);
+        QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+        port.write("go");
+        QVERIFY(lost.wait(10000));
+        const QString reason = lost.at(0).at(0).toString();
+        QVERIFY2(reason.endsWith("the server sent a malformed Telnet subnegotiation"),
+                 qPrintable(reason));
+        QCOMPARE(received, QByteArray("board bytes before it\n"));
     }
 };
 

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QIntValidator>
+#include <QLoggingCategory>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyleFactory>
@@ -120,6 +121,8 @@ void TstWidgetStartup::initTestCase()
     std::sort(portNames.begin(), portNames.end(), &SerialEnumerator::portNameLess);
 
     previousHandler = qInstallMessageHandler(captureDebug);
+    // The serial debug lines are off unless asked for.
+    QLoggingCategory::setFilterRules(QStringLiteral("keldro.serial.debug=true"));
     window = new Widget;
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));

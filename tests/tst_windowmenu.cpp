@@ -37,8 +37,9 @@
 #include <sys/resource.h>
 
 namespace {
-// The worked type 2 frame raises the OC and LOW_TEMP flags; the newer joins the title.
-const QString type2Alarm = QStringLiteral(" — ALARM: LOW_TEMP raised");
+// The worked type 2 frame raises the OC and LOW_TEMP flags; the title counts them and
+// names the first.
+const QString type2Alarm = QStringLiteral(" — ALARM (2): OC");
 
 QByteArray fileContents(const QString &path)
 {
@@ -156,6 +157,7 @@ private slots:
         QTest::newRow("Open recording…") << "Ctrl+O";
         QTest::newRow("Limits…") << "Ctrl+L";
         QTest::newRow("Events…") << "Ctrl+E";
+        QTest::newRow("Cells…") << "Ctrl+H";
         QTest::newRow("Save receive log…") << "Ctrl+S";
         QTest::newRow("Copy values") << "Ctrl+Shift+C";
         QTest::newRow("Reopen when the port returns") << "";

@@ -1,22 +1,120 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds keldro with Qt 5 and with Qt 6, runs a bounded fuzz
-# run, every test of both builds, and builds and checks the Debian package (Qt 5).
+# run, every test of both builds, every test again under AddressSanitizer and
+# UndefinedBehaviorSanitizer and the suites that run threads under ThreadSanitizer, and
+# builds and checks the Debian package (Qt 5). Prints what each part took.
 #   FUZZ_SECONDS=60 by default, shared by the two fuzz targets; BUILD_DIR=build and
-#   BUILD_DIR_QT6=build-qt6 by default.
+#   BUILD_DIR_QT6=build-qt6 by default; SANITIZERS=0 leaves out the two sanitizer builds
+#   (build-asan and build-tsan) for a quicker run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source_dir=$PWD
 bash tools/packages.sh test
 build=${BUILD_DIR:-build}
 build6=${BUILD_DIR_QT6:-build-qt6}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j"$(nproc)"
-cmake -S . -B "$build6" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELDRO_QT=6
-cmake --build "$build6" -j"$(nproc)"
+# Objects compiled before with the same flags come from the compiler cache, also in
+# another clone of the repository.
+common=()
+command -v ccache >/dev/null && common+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+export CCACHE_BASEDIR=$source_dir
+jobs=$(nproc)
+
+took=()
+trap 'echo "== time taken"; printf "%s\n" "${took[@]}"' EXIT
+timed() {
+    local name=$1 start=$SECONDS
+    shift
+    "$@"
+    took+=("$(printf '%-22s %4d s' "$name" $((SECONDS - start)))")
+}
+
+ctest_in() {
+    local dir=$1
+    shift
+    echo "== tests of $dir"
+    (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 "$@")
+}
+
+# The suites that run threads of their own: the recording loader (trends, and the
+# windows that open recordings), the serial writer threads, the ahead enumeration, the
+# MQTT publisher (in keldro-cli too) and libmosquitto's network thread.
+threaded_tests=(tst_trends tst_alarms tst_settings tst_windowmenu tst_healthwindow
+                tst_serialport tst_serialenumerator tst_mqtt)
+threaded_targets=("${threaded_tests[@]}" keldro-cli keldro-sim)
+
+# A sanitizer's report, from a test or from a program it starts, lands in the build's
+# sanitizer-logs folder: a test that hides its child's standard error still cannot
+# hide a report, and any report fails the run.
+sanitized_tests() {
+    local dir=$1 logs=$1/sanitizer-logs status=0
+    shift
+    rm -rf "$logs"
+    mkdir -p "$logs"
+    # QtTest stops a test function after 5 minutes; sanitized code is slower.
+    QTEST_FUNCTION_TIMEOUT=900000 ctest_in "$dir" "$@" || status=$?
+    if compgen -G "$logs/*" >/dev/null; then
+        echo "== sanitizer reports in $dir"
+        cat "$logs"/*
+        status=1
+    fi
+    return "$status"
+}
+
+asan_tests() {
+    local logs=$source_dir/build-asan/sanitizer-logs supp=$source_dir/tools/sanitizers
+    # Leaks are checked at every exit. Allocations keep the fast unwinder: a stack that
+    # is unwound fully (fast_unwind_on_malloc=0) costs four times the CPU in the GUI
+    # suites and makes keldro-cli miss its tests' time limits.
+    ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:strict_init_order=1:log_path=$logs/asan \
+        LSAN_OPTIONS=suppressions=$supp/lsan.supp:print_suppressions=0 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$logs/ubsan \
+        sanitized_tests build-asan
+}
+
+tsan_tests() {
+    local logs=$source_dir/build-tsan/sanitizer-logs supp=$source_dir/tools/sanitizers
+    local pattern
+    pattern="^($(IFS='|'; echo "${threaded_tests[*]}"))\$"
+    # The libraries that are not built with ThreadSanitizer (Qt, glib, libmosquitto) are
+    # not judged by what the C library does for them; keldro's own code is.
+    TSAN_OPTIONS=suppressions=$supp/tsan.supp:ignore_noninstrumented_modules=1:second_deadlock_stack=1:print_suppressions=0:log_path=$logs/tsan \
+        sanitized_tests build-tsan -R "$pattern"
+}
+
+# Debug builds: the sanitizers' reports name every line.
+asan_build() {
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKELDRO_SANITIZE=address,undefined \
+        -DKELDRO_BENCH=OFF "${common[@]}"
+    cmake --build build-asan -j"$jobs"
+}
+
+tsan_build() {
+    cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKELDRO_SANITIZE=thread \
+        -DKELDRO_BENCH=OFF "${common[@]}"
+    cmake --build build-tsan -j"$jobs" --target "${threaded_targets[@]}"
+}
+
+build_qt() {
+    cmake -S . -B "$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${@:2}" "${common[@]}"
+    cmake --build "$1" -j"$jobs"
+}
+
+timed "Qt 5 build" build_qt "$build"
+timed "Qt 6 build" build_qt "$build6" -DKELDRO_QT=6
 # The decoder and the record reader are the same code on both: one fuzz run covers
 # them, the time shared between the two targets.
-bash fuzz/run.sh "${FUZZ_SECONDS:-60}"
-for dir in "$build" "$build6"; do
-    echo "== tests of $dir"
-    (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300)
-done
-bash tools/package.sh "$build"
+timed "fuzz" bash fuzz/run.sh "${FUZZ_SECONDS:-60}"
+timed "Qt 5 tests" ctest_in "$build"
+timed "Qt 6 tests" ctest_in "$build6"
+
+if [ "${SANITIZERS:-1}" != 0 ]; then
+    # Qt 5, the whole suite, Debug: every read past a buffer, use after free, leak and
+    # undefined behaviour stops the program that does it.
+    timed "ASan+UBSan build" asan_build
+    timed "ASan+UBSan tests" asan_tests
+    # Only the suites with threads, and the programs they start.
+    timed "TSan build" tsan_build
+    timed "TSan tests" tsan_tests
+fi
+
+timed "package" bash tools/package.sh "$build"

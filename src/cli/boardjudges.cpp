@@ -20,8 +20,6 @@ qint64 now()
 
 QByteArray alarmPayload(const Judge &judge)
 {
-    if (!judge.anyAlarmRaised())
-        return QByteArrayLiteral("ok");
     QJsonArray texts;
     for (const JudgeEvent &event : judge.raisedAlarms())
         texts.append(event.text);
@@ -37,7 +35,8 @@ BoardJudges::BoardJudges(const Limits &limits, const QVector<PortTarget> &target
 {
     for (const PortTarget &target : targets) {
         indexOfPort.insert(target.name, int(ports.size()));
-        ports.push_back({Judge(limits, target.name), QByteArray(), -1, CellHealthEstimator()});
+        ports.push_back(
+            {Judge(limits, target.name), QByteArrayLiteral("[]"), -1, CellHealthEstimator()});
     }
     linkCheck->setSingleShot(true);
     connect(linkCheck, &QTimer::timeout, this, [this] {
@@ -56,13 +55,10 @@ void BoardJudges::judgeFrame(const TelemetryRecord &record)
     if (at == indexOfPort.cend())
         return;
     Port &port = ports[size_t(*at)];
-    const bool first = port.judge.tally().frames == 0;
     port.judge.judgeFrame(record, &events);
     if (judgingHealth)
         port.health.add(record);
-    // The broker hears the board's alarms from its first frame on, so that an array a
-    // run before left retained does not stand for this one.
-    bool alarmsChanged = first;
+    bool alarmsChanged = false;
     for (const JudgeEvent &event : qAsConst(events))
         alarmsChanged = alarmsChanged || event.isAlarm;
     deliver();
@@ -113,10 +109,18 @@ void BoardJudges::deliver()
     events.clear();
 }
 
-void BoardJudges::stop()
+QString BoardJudges::stop()
 {
     stopped = true;
     linkCheck->stop();
+    const qint64 time = now();
+    for (Port &port : ports)
+        port.judge.endRun(time, &events);
+    deliver();
+    if (output->sync() || outputBroken)
+        return QString();
+    outputBroken = true;
+    return output->errorString();
 }
 
 void BoardJudges::scheduleLinkCheck()

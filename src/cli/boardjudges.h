@@ -33,8 +33,9 @@ public:
     void linkOpened(const QString &port);
     void linkLost(const QString &port, const QString &reason);
 
-    // The run is over: a link that goes quiet from now on is no event.
-    void stop();
+    // The run is over: a link that goes quiet from now on is no event. The events go
+    // onto the disk; returns why they could not, else nothing.
+    QString stop();
 
     // Each port's tally up to now, and its [health] judged on every frame up to now, in
     // the order of the ports given.
@@ -48,7 +49,7 @@ private:
     struct Port
     {
         Judge judge;
-        QByteArray alarm; // what the broker holds as the board's alarms
+        QByteArray alarm; // what the broker holds as the board's alarms; [] from the start
         qint64 startMs = -1;
         CellHealthEstimator health; // fed only when the limits have [health]
     };

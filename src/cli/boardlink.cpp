@@ -1,5 +1,6 @@
 #include "boardlink.h"
 
+#include "console.h"
 #include "protocol/boardtext.h"
 #include "protocol/commandframe.h"
 #include "serial/serialport.h"
@@ -32,6 +33,11 @@ BoardLink::BoardLink(const PortTarget &target, qint32 baudRate, bool poll, QObje
         take(stream.flush());
     });
     connect(port, &SerialPort::deviceLost, this, &BoardLink::onDeviceLost);
+    // While open() waits the port is not open yet, and open() tells it as a failure.
+    connect(port, &SerialPort::lineWarning, this, [this](const QString &text) {
+        if (port->isOpen())
+            Console::error(QStringLiteral("%1: %2").arg(portTarget.name, text));
+    });
     connect(port, &SerialPort::openFinished, this, &BoardLink::reopened);
 
     pollTimer->setInterval(PollIntervalMs);
@@ -54,11 +60,22 @@ bool BoardLink::isOpen() const
 bool BoardLink::open()
 {
     stream.reset();
-    return port->open(QIODevice::ReadWrite);
+    rateFailure.clear();
+    if (!port->open(QIODevice::ReadWrite))
+        return false;
+    // A board heard at another rate than its own gives garbage: the port is not open
+    // as asked.
+    rateFailure = port->rateProblem();
+    if (rateFailure.isEmpty())
+        return true;
+    port->close();
+    return false;
 }
 
 QString BoardLink::openFailure() const
 {
+    if (!rateFailure.isEmpty())
+        return QStringLiteral("%1: %2").arg(portTarget.name, rateFailure);
     return portTarget.openFailure(*port);
 }
 

@@ -33,6 +33,7 @@ public:
     const Counts &counts() const { return tally; }
     bool isOpen() const;
 
+    // Fails also when the server of a URL sets another rate than the one asked for.
     bool open();
     // Why the last open() failed, in words a technician can act on.
     QString openFailure() const;
@@ -61,4 +62,5 @@ private:
     QTimer *retryTimer;
     QElapsedTimer lostFor;
     Counts tally;
+    QString rateFailure; // why the last open() failed, when the port opened at another rate
 };

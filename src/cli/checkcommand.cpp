@@ -3,8 +3,8 @@
 #include "console.h"
 #include "eventoutput.h"
 #include "exitstatus.h"
-#include "judge/cellhealthestimator.h"
 #include "judge/healthcheck.h"
+#include "judge/cellhealthestimator.h"
 #include "judgeoptions.h"
 #include "junitreport.h"
 #include "porttarget.h"
@@ -15,11 +15,15 @@
 #include "terminationsignals.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -30,11 +34,13 @@ const SubcommandHelp Help{
     "       keldro-cli check --recording FILE --limits FILE [--junit FILE]",
     "Judges boards against a limits file for a while, or a recording made by record or\n"
     "the window (CSV or JSON Lines) with the same judge, and ends with a table on\n"
-    "standard output: for each port every limit the file sets and the protection flags,\n"
-    "the worst value seen and where, how often the alarm was raised, and PASS or FAIL.\n"
-    "The check fails when any alarm was raised, even one that cleared later: a limit\n"
-    "crossed (strictly beyond it) or a protection flag of fail_on raised. The events go\n"
-    "to standard error as they come, with their time and port, or to --events FILE as\n"
+    "standard output: for each port every limit the file sets, the protection flags and\n"
+    "the link, the worst value seen and where, how often the alarm was raised, and the\n"
+    "result. The check fails when any alarm was raised, even one that cleared later: a\n"
+    "limit crossed (strictly beyond it) or a protection flag of fail_on raised; and when\n"
+    "the frames stopped for longer than 3 s (the link went stale, or was lost and came\n"
+    "back later). A link lost and not back by the end is an error. The events go to\n"
+    "standard error as they come, with their time and port, or to --events FILE as\n"
     "JSON Lines. Ports are named as for record; the summary goes to standard error.\n"
     "A limits file that does not parse ends the check before it starts, naming its\n"
     "line and key (status 2): a typo never switches a limit off.\n"
@@ -48,17 +54,22 @@ const SubcommandHelp Help{
     "  ttyUSB0  cells.max_spread_mV  80     93     cell2,cell11  1       FAIL\n"
     "  ttyUSB0  temperature.max_C    60     41.5   mosfet_C      0       PASS\n"
     "  ttyUSB0  protection           all    none   -             0       PASS\n"
+    "  ttyUSB0  link                 3      0.2    -             0       PASS\n"
     "then one verdict line per port. WORST is the lowest value seen for a minimum and\n"
     "the highest for a maximum, in the key's unit; for protection, the flags ever\n"
-    "raised. RESULT is ERROR for a port that sent no frame, and for a [health] limit\n"
-    "that could not be measured:\n"
-    "  ttyUSB0  health.max_resistance_mOhm  4      5.52   cell7         1       FAIL\n"
-    "  ttyUSB0  health.min_capacity_Ah      40     -      -             0       ERROR\n"
+    "raised; for link, the longest time without a good frame, in seconds (RAISED: how\n"
+    "often the frames stopped for longer than the 3 s of LIMIT). A recording has no\n"
+    "link row. RESULT is ERROR for every row of a port that sent no frame and for the\n"
+    "link of one lost and not back by the end, and n/a for a value no frame carried\n"
+    "(a layout 1 board has no protection flags).\n"
     "\n"
     "--junit FILE writes JUnit XML for Jenkins (junit) or GitLab (artifacts:reports:\n"
-    "junit): a testsuite per port, a testcase per limit the file sets and one named\n"
-    "protection; a failure's message is the first raised event's text and the count\n"
-    "of raised events; a [health] limit not measured is an error with the reason.\n"
+    "junit): a testsuite per port with its timestamp, host and time, a testcase per row\n"
+    "of the table with the time judged; a failure's message is the first raised event's\n"
+    "text and the count of raised events, an n/a row is skipped and an ERROR row in\n"
+    "error, with the reason. A check that cannot be made (a malformed limits file, a\n"
+    "recording or port that cannot be read) writes one testcase in error saying why,\n"
+    "so that no earlier report is left in its place.\n"
     "\n"
     "Examples:\n"
     "  keldro-cli check ttyUSB0 --limits pack.toml --duration 60\n"
@@ -77,54 +88,80 @@ struct Options
                                                 "JSON Lines), instead of ports."),
                                  QStringLiteral("FILE")};
     QCommandLineOption junit{QStringLiteral("junit"),
-                             QStringLiteral("Write the result as JUnit XML to FILE (replaced)."),
+                             QStringLiteral("Write the result, or why there is none, as JUnit "
+                                            "XML to FILE (replaced)."),
                              QStringLiteral("FILE")};
 };
 
-// The JUnit file is opened before the check starts, so that one that cannot be
-// written ends it at once, and written when it ends.
-struct Report
+// The JUnit file is opened as soon as the arguments are read, so that one that cannot
+// be written ends the check at once, and written whenever the run ends: with the
+// result, or with why there is none. A file replaces the old report only when complete;
+// a pipe or a device (--junit /dev/stdout) is written as it is.
+class Report
 {
-    QFile junit;
-    bool newFile = false;
+public:
+    explicit Report(const QString &path) : path(path), startMs(QDateTime::currentMSecsSinceEpoch())
+    {}
 
-    bool open(const QString &path)
+    bool open()
     {
         if (path.isEmpty())
             return true;
-        junit.setFileName(path);
-        newFile = !junit.exists();
-        if (junit.open(QIODevice::ReadWrite))
+        const QFileInfo target(path);
+        if (!target.exists() || target.isFile())
+            junit = std::make_unique<QSaveFile>(path);
+        else
+            junit = std::make_unique<QFile>(path);
+        if (junit->open(QIODevice::WriteOnly))
             return true;
-        Console::error(
-            QStringLiteral("cannot write %1: %2").arg(junit.fileName(), junit.errorString()));
+        Console::error(QStringLiteral("cannot write %1: %2").arg(path, junit->errorString()));
+        junit.reset();
         return false;
     }
-    void discard()
+    // The run ends without a check, for the reason already said; returns its status.
+    int refuse(int status, const QString &reason)
     {
-        junit.close();
-        if (newFile)
-            junit.remove();
+        if (junit)
+            commit(writeJUnitRefusal(junit.get(), startMs, reason, status), &status);
+        return status;
     }
     // The table on standard output, the JUnit file; the exit status of the check.
-    int finish(const JudgeSettings &judging, const QVector<PortCheck> &checks, int runStatus)
+    // runFailure: what ended the run early, as already said.
+    int finish(const JudgeSettings &judging, const QVector<PortCheck> &checks, int runStatus,
+               const QString &runFailure = QString())
     {
         const QByteArray table = checkTable(judging.limits, checks);
         std::fwrite(table.constData(), 1, size_t(table.size()), stdout);
         std::fflush(stdout);
-        int status = runStatus != Done ? runStatus : checkExitStatus(checks);
-        if (junit.isOpen()) {
-            junit.resize(0);
-            if (!writeJUnitReport(&junit, judging.limits, judging.limitsPath, checks) ||
-                !junit.flush()) {
-                Console::error(QStringLiteral("writing %1 failed: %2")
-                                   .arg(junit.fileName(), junit.errorString()));
-                status = LinkFailed;
-            }
-            junit.close();
-        }
+        // A run that failed itself (a full disk under the events) says so over the verdict.
+        int status = runStatus != Done ? runStatus : checkExitStatus(judging.limits, checks);
+        if (junit)
+            commit(writeJUnitReport(junit.get(), judging.limits, judging.limitsPath, checks,
+                                    runFailure),
+                   &status);
         return status;
     }
+
+private:
+    void commit(bool written, int *status)
+    {
+        auto *file = qobject_cast<QSaveFile *>(junit.get());
+        if (written && (file ? file->commit() : junit->flush())) {
+            junit.reset();
+            return;
+        }
+        Console::error(QStringLiteral("writing %1 failed: %2").arg(path, junit->errorString()));
+        const bool replacing = file;
+        junit.reset();
+        // No earlier report may stand for this run.
+        if (replacing)
+            QFile::remove(path);
+        *status = std::max(*status, int(LinkFailed));
+    }
+
+    QString path;
+    std::unique_ptr<QFileDevice> junit;
+    qint64 startMs;
 };
 
 // A recording, judged frame by frame as fast as it reads: a Judge per port, in the
@@ -135,9 +172,9 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        Console::error(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-        report->discard();
-        return CannotStart;
+        const QString why = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        Console::error(why);
+        return report->refuse(CannotStart, why);
     }
     QElapsedTimer clock;
     clock.start();
@@ -170,16 +207,15 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
         if (!judged.isEmpty()) {
             if (!events->write(judged)) {
                 Console::error(events->errorString());
-                report->discard();
-                return LinkFailed;
+                return report->refuse(LinkFailed, events->errorString());
             }
             judged.clear();
         }
     }
     if (reader.hasError()) {
-        Console::error(QStringLiteral("%1: %2").arg(path, reader.errorString()));
-        report->discard();
-        return UsageError;
+        const QString why = QStringLiteral("%1: %2").arg(path, reader.errorString());
+        Console::error(why);
+        return report->refuse(UsageError, why);
     }
     qint64 frames = 0;
     for (int i = 0; i < checks.size(); ++i) {
@@ -203,6 +239,10 @@ int checkRecording(const QString &path, const JudgeSettings &judging, EventOutpu
             checks[0].healthRows =
                 healthCheckRows(judging.limits.health, CellHealthEstimator().result(), name);
     }
+    if (!events->sync()) {
+        Console::error(events->errorString());
+        return report->finish(judging, checks, LinkFailed, events->errorString());
+    }
     return report->finish(judging, checks, Done);
 }
 
@@ -220,65 +260,67 @@ int runCheck(const QStringList &arguments)
     if (const auto status = parseSubcommand(parser, arguments, Help))
         return *status;
 
+    // From here on every end of the run is in the report.
+    Report report(parser.value(options.junit));
+    if (!report.open())
+        return CannotStart;
+    auto usage = [&report](const QString &why) {
+        return report.refuse(usageError(Help, why), why);
+    };
     if (!parser.isSet(judgeOptions.limits))
-        return usageError(Help, QStringLiteral("name the limits to judge against with --limits "
-                                               "FILE"));
+        return usage(QStringLiteral("name the limits to judge against with --limits FILE"));
     const QStringList ports = parser.positionalArguments();
     const bool ofRecording = parser.isSet(options.recording);
     RecordSettings settings;
     if (ofRecording) {
         if (!ports.isEmpty())
-            return usageError(Help, QStringLiteral("name ports or --recording FILE, not both"));
+            return usage(QStringLiteral("name ports or --recording FILE, not both"));
         for (const QCommandLineOption *live :
              {&options.run.duration, &options.run.count, &options.run.poll, &options.run.baud}) {
             if (parser.isSet(*live))
-                return usageError(Help, QStringLiteral("--%1 is for ports, not a recording")
-                                            .arg(live->names().constFirst()));
+                return usage(QStringLiteral("--%1 is for ports, not a recording")
+                                 .arg(live->names().constFirst()));
         }
     } else {
         if (ports.isEmpty())
-            return usageError(Help, QStringLiteral("name at least one port, or --recording "
-                                                   "FILE"));
+            return usage(QStringLiteral("name at least one port, or --recording FILE"));
         QString portError;
         const std::optional<QVector<PortTarget>> targets =
             PortTarget::fromArguments(ports, &portError);
         if (!targets)
-            return usageError(Help, portError);
+            return usage(portError);
         settings.ports = *targets;
         if (parser.isSet(options.run.duration) == parser.isSet(options.run.count))
-            return usageError(Help, QStringLiteral("say how long to judge: --duration SECONDS "
-                                                   "or --count N"));
+            return usage(QStringLiteral("say how long to judge: --duration SECONDS or --count N"));
         if (const QString wrong = readRunOptions(parser, options.run, &settings); !wrong.isEmpty())
-            return usageError(Help, wrong);
+            return usage(wrong);
     }
     JudgeSettings judging;
-    if (const auto status = readJudgeOptions(parser, judgeOptions, &judging))
-        return *status;
+    QString refusal;
+    if (const auto status = readJudgeOptions(parser, judgeOptions, &judging, &refusal))
+        return report.refuse(*status, refusal);
     for (const PortTarget &target : qAsConst(settings.ports)) {
         if (const QString problem = target.problem(); !problem.isEmpty()) {
             Console::error(problem);
-            return CannotStart;
+            return report.refuse(CannotStart, problem);
         }
     }
 
     // The files before the ports, as record opens them.
-    Report report;
-    if (!report.open(parser.value(options.junit)))
-        return CannotStart;
     QFile eventsFile(judging.eventsPath);
     const bool newEventsFile = !judging.eventsPath.isEmpty() && !eventsFile.exists();
-    auto discardFiles = [&] {
-        report.discard();
+    auto refuseStart = [&](const QString &why) {
         eventsFile.close();
         if (newEventsFile)
             eventsFile.remove();
+        return report.refuse(CannotStart, why);
     };
     if (!judging.eventsPath.isEmpty() &&
         !eventsFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        Console::error(QStringLiteral("cannot write %1: %2")
-                           .arg(eventsFile.fileName(), eventsFile.errorString()));
-        discardFiles();
-        return CannotStart;
+        const QString why = QStringLiteral("cannot write %1: %2")
+                                .arg(eventsFile.fileName(), eventsFile.errorString());
+        Console::error(why);
+        return refuseStart(why);
     }
     std::signal(SIGPIPE, SIG_IGN);
     EventOutput events(judging.eventsPath.isEmpty() ? nullptr : &eventsFile);
@@ -293,10 +335,8 @@ int runCheck(const QStringList &arguments)
                      [&recorder] { recorder.finish(Done); });
     QObject::connect(&recorder, &Recorder::finished, qApp, &QCoreApplication::exit,
                      Qt::QueuedConnection);
-    if (!recorder.start()) {
-        discardFiles();
-        return CannotStart;
-    }
+    if (!recorder.start(&refusal))
+        return refuseStart(refusal);
     const int status = QCoreApplication::exec();
-    return report.finish(judging, judges->checks(), status);
+    return report.finish(judging, judges->checks(), status, recorder.failure());
 }

@@ -11,31 +11,46 @@ QString plural(qint64 count, const char *word)
                                                     count == 1 ? QString() : QStringLiteral("s"));
 }
 
+// ERROR, FAIL or PASS, and why: what could not be checked, the alarms raised, the
+// frames stopped, the rows the layout does not carry.
 QString verdict(const PortCheck &check, const QVector<CheckRow> &rows)
 {
     if (!check.hasFrames())
         return QStringLiteral("%1: ERROR, no frame came from it").arg(check.port);
     int raised = 0;
-    QStringList failed;
-    QStringList unmeasured;
+    QStringList errors, failed, notApplicable, parts;
+    const CheckRow *link = nullptr;
+    bool anyFailed = false;
     for (const CheckRow &row : rows) {
-        if (row.failed()) {
+        anyFailed = anyFailed || row.result == CheckResult::Fail;
+        if (row.result == CheckResult::Error)
+            errors << row.reason;
+        else if (row.result == CheckResult::NotApplicable)
+            notApplicable << row.name;
+        if (!row.isAlarm())
+            link = &row;
+        else if (row.result == CheckResult::Fail) {
             raised += row.raised;
             failed << row.name;
         }
-        if (!row.error.isEmpty())
-            unmeasured << QStringLiteral("%1 not measured: %2").arg(row.name, row.error);
     }
-    const QString notMeasured = unmeasured.join(QStringLiteral("; "));
-    if (failed.isEmpty() && !unmeasured.isEmpty())
-        return QStringLiteral("%1: ERROR, %2").arg(check.port, notMeasured);
+    parts << errors;
     if (failed.isEmpty())
-        return QStringLiteral("%1: PASS, no alarm raised in %2")
-            .arg(check.port, plural(check.tally.frames, "frame"));
-    return QStringLiteral("%1: FAIL, %2 raised in %3: %4%5")
-        .arg(check.port, plural(raised, "alarm"), plural(check.tally.frames, "frame"),
-             failed.join(QStringLiteral(", ")),
-             unmeasured.isEmpty() ? QString() : QStringLiteral("; ") + notMeasured);
+        parts << QStringLiteral("no alarm raised in %1").arg(plural(check.tally.frames, "frame"));
+    else
+        parts << QStringLiteral("%1 raised in %2: %3")
+                     .arg(plural(raised, "alarm"), plural(check.tally.frames, "frame"),
+                          failed.join(QStringLiteral(", ")));
+    if (link && link->raised > 0)
+        parts << QStringLiteral("link: the frames stopped %1, for up to %2 s")
+                     .arg(link->raised == 1 ? QStringLiteral("once")
+                                            : QStringLiteral("%1 times").arg(link->raised),
+                          link->worst);
+    if (!notApplicable.isEmpty())
+        parts << QStringLiteral("n/a: %1").arg(notApplicable.join(QStringLiteral(", ")));
+    const char *result = !errors.isEmpty() ? "ERROR" : anyFailed ? "FAIL" : "PASS";
+    return QStringLiteral("%1: %2, %3")
+        .arg(check.port, QLatin1String(result), parts.join(QStringLiteral("; ")));
 }
 
 } // namespace
@@ -48,15 +63,10 @@ QByteArray checkTable(const Limits &limits, const QVector<PortCheck> &checks)
                                 QStringLiteral("RESULT")}};
     QStringList verdicts;
     for (const PortCheck &check : checks) {
-        const QVector<CheckRow> rows = check.rows(limits);
-        for (const CheckRow &row : rows) {
-            const QString result = !check.hasFrames() || !row.error.isEmpty()
-                                       ? QStringLiteral("ERROR")
-                                   : row.failed() ? QStringLiteral("FAIL")
-                                                  : QStringLiteral("PASS");
+        const QVector<CheckRow> rows = checkRows(limits, check);
+        for (const CheckRow &row : rows)
             lines.append({check.port, row.name, row.limit, row.worst, row.at,
-                          QString::number(row.raised), result});
-        }
+                          QString::number(row.raised), QLatin1String(checkResultWord(row.result))});
         verdicts << verdict(check, rows);
     }
     QVector<int> widths(lines.constFirst().size(), 0);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "judge/judgeevent.h"
+#include "record/linefilewriter.h"
 
 #include <QString>
 #include <QVector>
+#include <optional>
 
 class QFile;
 
@@ -15,16 +17,20 @@ class QFile;
 class EventOutput
 {
 public:
-    // file is open for appending, unbuffered; null for standard error.
-    explicit EventOutput(QFile *file = nullptr) : file(file) {}
+    // file is open for appending; null for standard error.
+    explicit EventOutput(QFile *file = nullptr);
 
     // False once the file took less than a whole line; errorString() says why.
     bool write(const QVector<JudgeEvent> &events);
+    // The events onto the disk, at the end of a run; false as write().
+    bool sync();
     QString errorString() const { return error; }
     bool isFile() const { return file; }
 
 private:
+    bool failed();
+
     QFile *file;
-    QByteArray lines;
+    std::optional<LineFileWriter> lines;
     QString error;
 };

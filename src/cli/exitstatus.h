@@ -4,10 +4,11 @@
 enum ExitStatus {
     Done = 0,
     LinkFailed = 1,  // during the run: a port lost with --no-reconnect, a full disk; check:
-                     // a port that sent no frame at all, a [health] limit not measured
+                     // a port that sent no frame at all, or was lost and not back by the end;
+                     // a [health] limit not measured
     UsageError = 2,  // a command, option or value that makes no sense; a malformed file
     CannotStart = 3, // no such port, port busy or not permitted, server unreachable, file
                      // not writable
-    AlarmRaised = 4, // check: an alarm was raised, even if it cleared later; a [health]
-                     // limit failed
+    AlarmRaised = 4, // check: an alarm was raised, even if it cleared later, frames stopped
+                     // for longer than the stale time, or a [health] limit failed
 };

@@ -1,6 +1,7 @@
 #include "console.h"
 #include "exitstatus.h"
 #include "healthtext.h"
+#include "judge/boardshealth.h"
 #include "judge/cellhealthestimator.h"
 #include "porttarget.h"
 #include "record/recordreader.h"
@@ -18,7 +19,6 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
-#include <vector>
 
 namespace {
 
@@ -39,16 +39,17 @@ const SubcommandHelp Help{
     "60 % SOC to below 30 % SOC, \"unknown\" when neither could be measured, else \"ok\".\n"
     "A value that could not be measured is \"-\" (null in JSON), and the text says which\n"
     "rule stopped it; it is never 0.",
-    "The text, for each source:\n"
-    "  night.csv: 36000 frames from 2026-12-07T16:58:03.100Z to …, 359 current steps of\n"
-    "  2 A or more\n"
-    "  CELL  RESISTANCE      STEPS  SAG      VERDICT\n"
-    "  1     2.04 ± 0.08 mΩ  359    -1.2 mV  ok\n"
-    "  7     5.57 ± 0.08 mΩ  359    0.4 mV   high resistance\n"
-    "  pack  44.14 ± 0.2 mΩ  359\n"
-    "  charged 0.000 Ah (0.00 Wh), discharged 17.500 Ah (1002.41 Wh), SOC 80 % to 45 %, no gap\n"
-    "  capacity: 50.00 Ah\n"
-    "  weakest: cell 7: 5.6 mΩ against a median of 2.0 mΩ over 359 steps\n"
+    "The text, for each source (a board under a load switched between 5 A and 30 A):\n"
+    "  /dev/pts/3: 602 frames from 2026-12-08T14:38:37.643Z to 2026-12-08T14:39:37.628Z,\n"
+    "  6 current steps of 2 A or more\n"
+    "  CELL  RESISTANCE       STEPS  SAG  VERDICT\n"
+    "  1     2.02 ± 0.13 mΩ   6      -    ok\n"
+    "  7     5.56 ± 0.06 mΩ   6      -    high resistance\n"
+    "  pack  43.86 ± 0.20 mΩ  6\n"
+    "  charged 0.000 Ah (0.00 Wh), discharged 0.292 Ah (16.93 Wh), SOC 80 % to 79 %, no gap\n"
+    "  capacity: not measured: the SOC moved 1 point in the time counted; 20 are needed\n"
+    "  sag: not measured: no discharging frame below 30 % SOC\n"
+    "  weakest: cell 7: 5.6 mΩ against a median of 2.0 mΩ over 6 steps\n"
     "\n"
     "The JSON keys (null for what was not measured):\n"
     "  source frames from to steps pack cells weakest\n"
@@ -107,21 +108,10 @@ std::optional<int> readRecording(Source *source, qint32 minStepMa)
         return UsageError;
     }
     RecordReader reader(&file);
-    std::vector<CellHealthEstimator> estimators;
-    QStringList ports;
+    BoardsHealth boards(minStepMa);
     TelemetryRecord record;
-    int current = -1;
-    while (reader.next(&record)) {
-        if (current < 0 || record.port != ports.at(current)) {
-            current = int(ports.indexOf(record.port));
-            if (current < 0) {
-                current = int(ports.size());
-                ports.append(record.port);
-                estimators.emplace_back(minStepMa);
-            }
-        }
-        estimators[size_t(current)].add(record);
-    }
+    while (reader.next(&record))
+        boards.add(record);
     if (reader.hasError()) {
         Console::error(QStringLiteral("%1: %2").arg(source->argument, reader.errorString()));
         return UsageError;
@@ -130,13 +120,7 @@ std::optional<int> readRecording(Source *source, qint32 minStepMa)
         Console::error(QStringLiteral("%1: the last line is cut short: %2 frames read")
                            .arg(source->argument)
                            .arg(reader.recordsRead()));
-    if (ports.isEmpty())
-        source->results.append({source->argument, CellHealthEstimator(minStepMa).result()});
-    for (int i = 0; i < ports.size(); ++i) {
-        const QString name = ports.size() == 1 ? source->argument
-                                               : source->argument + QLatin1Char('#') + ports.at(i);
-        source->results.append({name, estimators[size_t(i)].result()});
-    }
+    source->results = boards.results(source->argument);
     return std::nullopt;
 }
 

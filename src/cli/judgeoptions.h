@@ -33,7 +33,7 @@ struct JudgeSettings
 };
 
 // Reads the limits file. Returns the exit status when the run ends here, after saying
-// why: 3 for a file that cannot be read, 2 for one that is malformed (the message names
-// the file, the line and the key).
+// why (also in *message, when given): 3 for a file that cannot be read, 2 for one that
+// is malformed (the message names the file, the line and the key).
 std::optional<int> readJudgeOptions(const QCommandLineParser &parser, const JudgeOptions &options,
-                                    JudgeSettings *settings);
+                                    JudgeSettings *settings, QString *message = nullptr);

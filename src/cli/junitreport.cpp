@@ -2,11 +2,14 @@
 
 #include "record/recordformat.h"
 
+#include <QDateTime>
 #include <QIODevice>
 #include <QSysInfo>
 #include <QXmlStreamWriter>
 
 namespace {
+
+const QString SuitesName = QStringLiteral("keldro-cli check");
 
 QString seconds(qint64 ms)
 {
@@ -26,23 +29,64 @@ QString raisedCount(int raised)
                        : QStringLiteral("%1 raised events").arg(raised);
 }
 
+struct Counts
+{
+    int tests = 0;
+    int failures = 0;
+    int errors = 0;
+    int skipped = 0;
+
+    void add(CheckResult result)
+    {
+        ++tests;
+        failures += result == CheckResult::Fail;
+        errors += result == CheckResult::Error;
+        skipped += result == CheckResult::NotApplicable;
+    }
+};
+
+void writeCounts(QXmlStreamWriter &xml, const Counts &counts, bool withSkipped)
+{
+    xml.writeAttribute(QStringLiteral("tests"), QString::number(counts.tests));
+    xml.writeAttribute(QStringLiteral("failures"), QString::number(counts.failures));
+    xml.writeAttribute(QStringLiteral("errors"), QString::number(counts.errors));
+    if (withSkipped)
+        xml.writeAttribute(QStringLiteral("skipped"), QString::number(counts.skipped));
+}
+
+void startSuite(QXmlStreamWriter &xml, const QString &name, const Counts &counts, qint64 startMs,
+                qint64 durationMs)
+{
+    xml.writeStartElement(QStringLiteral("testsuite"));
+    xml.writeAttribute(QStringLiteral("name"), name);
+    writeCounts(xml, counts, true);
+    xml.writeAttribute(QStringLiteral("time"), seconds(durationMs));
+    // The schema's timestamp has no zone and no fraction; it is UTC, as every time
+    // keldro writes.
+    xml.writeAttribute(QStringLiteral("timestamp"), recordTime(startMs).left(19));
+    xml.writeAttribute(QStringLiteral("hostname"), QSysInfo::machineHostName());
+}
+
 void writeTestcase(QXmlStreamWriter &xml, const PortCheck &check, const CheckRow &row)
 {
     xml.writeStartElement(QStringLiteral("testcase"));
     xml.writeAttribute(QStringLiteral("classname"), check.port);
     xml.writeAttribute(QStringLiteral("name"), row.name);
-    if (!check.hasFrames()) {
+    xml.writeAttribute(QStringLiteral("time"), seconds(check.endMs - check.startMs));
+    switch (row.result) {
+    case CheckResult::Pass:
+        break;
+    case CheckResult::NotApplicable:
+        xml.writeTextElement(QStringLiteral("skipped"), row.reason);
+        break;
+    case CheckResult::Error:
         xml.writeStartElement(QStringLiteral("error"));
-        xml.writeAttribute(QStringLiteral("type"), QStringLiteral("no_frame"));
-        xml.writeAttribute(QStringLiteral("message"),
-                           QStringLiteral("no frame came from %1").arg(check.port));
+        xml.writeAttribute(QStringLiteral("type"), check.hasFrames() ? QStringLiteral("link_lost")
+                                                                     : QStringLiteral("no_frame"));
+        xml.writeAttribute(QStringLiteral("message"), row.reason);
         xml.writeEndElement();
-    } else if (!row.error.isEmpty()) {
-        xml.writeStartElement(QStringLiteral("error"));
-        xml.writeAttribute(QStringLiteral("type"), QStringLiteral("not_measured"));
-        xml.writeAttribute(QStringLiteral("message"), row.error);
-        xml.writeEndElement();
-    } else if (row.failed()) {
+        break;
+    case CheckResult::Fail: {
         const QString first = row.firstRaised ? row.firstRaised->text : QString();
         xml.writeStartElement(QStringLiteral("failure"));
         xml.writeAttribute(QStringLiteral("type"), row.eventName);
@@ -56,57 +100,70 @@ void writeTestcase(QXmlStreamWriter &xml, const PortCheck &check, const CheckRow
                            .arg(recordTime(row.firstRaised->timeMs), first);
         xml.writeCharacters(details);
         xml.writeEndElement();
+        break;
+    }
     }
     xml.writeEndElement();
+}
+
+// A testsuite of the run itself, with one testcase in error: what ended it.
+void writeRunError(QXmlStreamWriter &xml, qint64 startMs, qint64 durationMs, const QString &type,
+                   const QString &reason, const QString &details)
+{
+    Counts counts;
+    counts.add(CheckResult::Error);
+    startSuite(xml, SuitesName, counts, startMs, durationMs);
+    xml.writeStartElement(QStringLiteral("testcase"));
+    xml.writeAttribute(QStringLiteral("classname"), SuitesName);
+    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("run"));
+    xml.writeAttribute(QStringLiteral("time"), seconds(durationMs));
+    xml.writeStartElement(QStringLiteral("error"));
+    xml.writeAttribute(QStringLiteral("type"), type);
+    xml.writeAttribute(QStringLiteral("message"), reason);
+    xml.writeCharacters(details);
+    xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndElement();
+}
+
+bool endDocument(QXmlStreamWriter &xml, QIODevice *device)
+{
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return !xml.hasError() && device->write("\n") == 1;
 }
 
 } // namespace
 
 bool writeJUnitReport(QIODevice *device, const Limits &limits, const QString &limitsPath,
-                      const QVector<PortCheck> &checks)
+                      const QVector<PortCheck> &checks, const QString &runFailure)
 {
     QVector<QVector<CheckRow>> rows;
-    int tests = 0, failures = 0, errors = 0;
+    QVector<Counts> suites;
+    Counts total;
     qint64 totalMs = 0;
     for (const PortCheck &check : checks) {
-        rows.append(check.rows(limits));
-        tests += rows.constLast().size();
+        rows.append(checkRows(limits, check));
+        suites.append(Counts());
         for (const CheckRow &row : rows.constLast()) {
-            if (!check.hasFrames() || !row.error.isEmpty())
-                ++errors;
-            else if (row.failed())
-                ++failures;
+            suites.last().add(row.result);
+            total.add(row.result);
         }
         totalMs = qMax(totalMs, check.endMs - check.startMs);
     }
+    if (!runFailure.isEmpty())
+        total.add(CheckResult::Error);
 
     QXmlStreamWriter xml(device);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("testsuites"));
-    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("keldro-cli check"));
-    xml.writeAttribute(QStringLiteral("tests"), QString::number(tests));
-    xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
-    xml.writeAttribute(QStringLiteral("errors"), QString::number(errors));
+    xml.writeAttribute(QStringLiteral("name"), SuitesName);
+    writeCounts(xml, total, false);
     xml.writeAttribute(QStringLiteral("time"), seconds(totalMs));
     for (int i = 0; i < checks.size(); ++i) {
         const PortCheck &check = checks.at(i);
-        int suiteFailures = 0, suiteErrors = 0;
-        for (const CheckRow &row : rows.at(i)) {
-            suiteErrors += !check.hasFrames() || !row.error.isEmpty();
-            suiteFailures += check.hasFrames() && row.error.isEmpty() && row.failed();
-        }
-        xml.writeStartElement(QStringLiteral("testsuite"));
-        xml.writeAttribute(QStringLiteral("name"), check.port);
-        xml.writeAttribute(QStringLiteral("tests"), QString::number(rows.at(i).size()));
-        xml.writeAttribute(QStringLiteral("failures"), QString::number(suiteFailures));
-        xml.writeAttribute(QStringLiteral("errors"), QString::number(suiteErrors));
-        xml.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
-        xml.writeAttribute(QStringLiteral("time"), seconds(check.endMs - check.startMs));
-        // The schema's timestamp has no zone and no fraction; it is UTC, as every time
-        // keldro writes.
-        xml.writeAttribute(QStringLiteral("timestamp"), recordTime(check.startMs).left(19));
-        xml.writeAttribute(QStringLiteral("hostname"), QSysInfo::machineHostName());
+        startSuite(xml, check.port, suites.at(i), check.startMs, check.endMs - check.startMs);
         xml.writeStartElement(QStringLiteral("properties"));
         for (const auto &[name, value] :
              {std::pair{QStringLiteral("limits"), limitsPath},
@@ -120,7 +177,30 @@ bool writeJUnitReport(QIODevice *device, const Limits &limits, const QString &li
             writeTestcase(xml, check, row);
         xml.writeEndElement();
     }
-    xml.writeEndElement();
-    xml.writeEndDocument();
-    return !xml.hasError() && device->write("\n") == 1;
+    if (!runFailure.isEmpty()) {
+        const qint64 startMs =
+            checks.isEmpty() ? QDateTime::currentMSecsSinceEpoch() : checks.constFirst().startMs;
+        writeRunError(xml, startMs, totalMs, QStringLiteral("run_failed"), runFailure,
+                      QStringLiteral("the run ended before its time; the testcases above hold "
+                                     "what was judged until then"));
+    }
+    return endDocument(xml, device);
+}
+
+bool writeJUnitRefusal(QIODevice *device, qint64 startMs, const QString &reason, int exitStatus)
+{
+    const qint64 durationMs = QDateTime::currentMSecsSinceEpoch() - startMs;
+    Counts counts;
+    counts.add(CheckResult::Error);
+    QXmlStreamWriter xml(device);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("testsuites"));
+    xml.writeAttribute(QStringLiteral("name"), SuitesName);
+    writeCounts(xml, counts, false);
+    xml.writeAttribute(QStringLiteral("time"), seconds(durationMs));
+    writeRunError(
+        xml, startMs, durationMs, QStringLiteral("cannot_check"), reason,
+        QStringLiteral("the check was not made; keldro-cli exited with status %1").arg(exitStatus));
+    return endDocument(xml, device);
 }

@@ -7,6 +7,8 @@
 #include "serial/serialenumerator.h"
 
 #include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSysInfo>
 #include <QTimer>
 #include <utility>
@@ -107,13 +109,14 @@ bool MqttFeed::start(int waitMs)
     QStringList levels;
     for (const QString &board : std::as_const(boards))
         levels << QString::fromUtf8(MqttPublisher::topicLevel(board));
-    Console::error(QStringLiteral("mqtt: publishing to %1/<board>/telemetry, text, %2status "
-                                  "for board%3 %4")
-                       .arg(url.toString(),
-                            publisher->settings().alarms ? QStringLiteral("event, alarm and ")
-                                                         : QStringLiteral("and "),
-                            levels.size() > 1 ? QStringLiteral("s") : QString(),
-                            levels.join(QStringLiteral(", "))));
+    Console::error(
+        QStringLiteral("mqtt: publishing to %1/<board>/telemetry, text, health, %2status "
+                       "for board%3 %4")
+            .arg(url.toString(),
+                 publisher->settings().alarms ? QStringLiteral("event, alarm and ")
+                                              : QStringLiteral("and "),
+                 levels.size() > 1 ? QStringLiteral("s") : QString(),
+                 levels.join(QStringLiteral(", "))));
     for (const QString &board : std::as_const(boards))
         publisher->addBoard(board);
     QEventLoop loop;
@@ -179,11 +182,41 @@ void MqttFeed::publishFrame(const TelemetryRecord &record)
     ++messages;
     const QString board = boardOfPort.value(record.port);
     publisher->publishTelemetry(board, telemetryRecordJson(record));
-    int &cells = cellsOfPort[record.port];
-    if (record.telemetry.cellCount > cells) {
-        cells = record.telemetry.cellCount;
-        publisher->setCellCount(board, cells);
+    const QPair<TelemetryLayout, int> layout{record.telemetry.layout, record.telemetry.cellCount};
+    const auto known = layoutOfPort.constFind(record.port);
+    if (known == layoutOfPort.cend() || *known != layout) {
+        layoutOfPort.insert(record.port, layout);
+        publisher->setLayout(board, layout.first, layout.second);
     }
+    PortHealth &health = healthOfPort[record.port];
+    health.estimator.add(record);
+    health.newFrames = true;
+    // A clock set back starts the second again.
+    const qint64 since = record.timeMs - health.publishedMs;
+    if (since >= HealthEveryMs || since < 0) {
+        health.publishedMs = record.timeMs;
+        publishHealth(record.port);
+    }
+}
+
+// The frame count and the last frame's time change with every frame: a board at rest
+// would publish each second for nothing.
+void MqttFeed::publishHealth(const QString &port)
+{
+    PortHealth &health = healthOfPort[port];
+    if (!health.newFrames)
+        return;
+    health.newFrames = false;
+    const QJsonObject estimate = cellHealthJson(health.estimator.result(), port);
+    QJsonObject compared = estimate;
+    compared.remove(QLatin1String("frames"));
+    compared.remove(QLatin1String("to"));
+    const QByteArray said = QJsonDocument(compared).toJson(QJsonDocument::Compact);
+    if (said == health.published)
+        return;
+    health.published = said;
+    publisher->setHealth(boardOfPort.value(port),
+                         QJsonDocument(estimate).toJson(QJsonDocument::Compact));
 }
 
 void MqttFeed::publishEvents(const QVector<JudgeEvent> &events)
@@ -212,6 +245,8 @@ void MqttFeed::setPortOpen(const QString &port, bool open)
 
 void MqttFeed::finish(int timeoutMs)
 {
+    for (const auto &port : healthOfPort)
+        publishHealth(port.first);
     publisher->finish(timeoutMs);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/mqtt/brokersettings.h"
+#include "judge/cellhealthestimator.h"
 #include "judge/judgeevent.h"
 #include "porttarget.h"
 #include "protocol/telemetryrecord.h"
@@ -10,13 +11,15 @@
 #include <QSet>
 #include <QStringList>
 #include <QVector>
+#include <map>
 
 class MqttPublisher;
 
 // `keldro-cli record --mqtt`: which board each port is on the broker, what goes out
 // for each frame, text line and port state, and what standard error hears about the
-// broker. The recording never waits for the broker, which only ever costs messages
-// (the oldest beyond --mqtt-queue), never rows.
+// broker. Each board's cells are estimated as keldro-cli health does it, and the
+// estimate goes out when it changes, at most once a second. The recording never waits for the
+// broker, which only ever costs messages (the oldest beyond --mqtt-queue), never rows.
 class MqttFeed : public QObject
 {
     Q_OBJECT
@@ -36,11 +39,15 @@ public:
     void publishText(const QString &port, const QByteArray &line);
     void setPortOpen(const QString &port, bool open);
     // With --limits or --events: each event as the events file has it, and the alarms
-    // raised now on the port's board ("ok", or a JSON array of their texts, retained).
+    // raised now on the port's board (a JSON array of their texts, retained).
     void publishEvents(const QVector<JudgeEvent> &events);
     void setAlarm(const QString &port, const QByteArray &payload);
 
-    // Every board offline, what waits sent, disconnected; then finished(), after
+    // Frames keep a health estimate at most this far behind.
+    static constexpr qint64 HealthEveryMs = 1000;
+
+    // Every board's last health estimate, then every board offline, what waits sent,
+    // disconnected; then finished(), after
     // timeoutMs at the latest.
     void finish(int timeoutMs);
     // One line for the run's summary.
@@ -52,10 +59,20 @@ signals:
 private:
     void brokerAway(const QString &board, const QString &what, const QString &reason);
     void brokerBack(const QString &board);
+    void publishHealth(const QString &port);
+
+    struct PortHealth
+    {
+        CellHealthEstimator estimator;
+        qint64 publishedMs = 0; // the frame time of the estimate last worked out
+        bool newFrames = false; // since then
+        QByteArray published;   // what it said, but for its frame count and end
+    };
 
     MqttPublisher *publisher;
     QHash<QString, QString> boardOfPort;
-    QHash<QString, int> cellsOfPort;
+    QHash<QString, QPair<TelemetryLayout, int>> layoutOfPort;
+    std::map<QString, PortHealth> healthOfPort;
     QStringList boards;
     QSet<QString> answered;
     QSet<QString> away;

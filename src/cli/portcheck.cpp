@@ -2,23 +2,15 @@
 
 #include "exitstatus.h"
 
-QVector<CheckRow> PortCheck::rows(const Limits &limits) const
+int checkExitStatus(const Limits &limits, const QVector<PortCheck> &checks)
 {
-    return checkRows(limits, tally) + healthRows;
-}
-
-int checkExitStatus(const QVector<PortCheck> &checks)
-{
-    bool alarm = false;
+    bool failed = false;
     for (const PortCheck &check : checks) {
-        if (!check.hasFrames())
-            return LinkFailed;
-        alarm = alarm || check.tally.failed();
-        for (const CheckRow &row : check.healthRows) {
-            if (!row.error.isEmpty())
+        for (const CheckRow &row : checkRows(limits, check)) {
+            if (row.result == CheckResult::Error)
                 return LinkFailed;
-            alarm = alarm || row.failed();
+            failed = failed || row.result == CheckResult::Fail;
         }
     }
-    return checks.isEmpty() ? LinkFailed : alarm ? AlarmRaised : Done;
+    return checks.isEmpty() ? LinkFailed : failed ? AlarmRaised : Done;
 }

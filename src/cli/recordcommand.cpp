@@ -51,10 +51,15 @@ const SubcommandHelp Help{
     "  PREFIX/BOARD/text       the board's text lines\n"
     "  PREFIX/BOARD/status     online / offline, retained; offline also when keldro-cli\n"
     "                          dies (each board's connection has it as its last will)\n"
+    "  PREFIX/BOARD/health     the cells' health, the JSON object of keldro-cli health;\n"
+    "                          retained, when it changes, at most once a second\n"
     "and with --limits or --events:\n"
     "  PREFIX/BOARD/event      one JSON object per event, as in --events FILE\n"
-    "  PREFIX/BOARD/alarm      ok, or a JSON array of the texts of the alarms raised\n"
-    "                          now; retained\n"
+    "  PREFIX/BOARD/alarm      a JSON array of the texts of the alarms raised now, []\n"
+    "                          for none; retained, from the connection on\n"
+    "Without them the alarm topic is cleared, so that no earlier run's alarm stands.\n"
+    "--ha-discovery configs follow the board's layout (no BAT_NTC3, flags or cells\n"
+    "10-15 for layout 1) and remove the entities a run does not offer.\n"
     "The user name and password come from KELDRO_MQTT_USER and KELDRO_MQTT_PASSWORD,\n"
     "or from --mqtt-auth FILE (lines user=NAME and password=SECRET), never from the\n"
     "command line. While the broker is away messages wait, up to --mqtt-queue per\n"
@@ -121,7 +126,8 @@ struct Options
     QCommandLineOption haDiscovery{QStringLiteral("ha-discovery"),
                                    QStringLiteral("Publish Home Assistant discovery configs "
                                                   "(retained), so that each board shows as a "
-                                                  "device with its sensors.")};
+                                                  "device with the sensors its layout "
+                                                  "carries.")};
 };
 
 // How long the start waits for the broker's answer, so that refused credentials end

@@ -53,6 +53,8 @@ Recorder::Recorder(const RecordSettings &settings, QFile *rows, const QString &r
       writer(rows, settings.format), flushEachRow(rows && rows->isSequential()),
       flushTimer(new QTimer(this)), statusTimer(new QTimer(this)), durationTimer(new QTimer(this))
 {
+    if (text)
+        textLines.emplace(text);
     for (const PortTarget &target : settings.ports) {
         auto *link = new BoardLink(target, settings.baudRate, settings.poll, this);
         connect(link, &BoardLink::frameAccepted, this, &Recorder::writeRow);
@@ -102,26 +104,33 @@ void Recorder::setJudges(BoardJudges *boardJudges)
         if (done)
             return;
         Console::error(message);
+        failureMessage = message;
         finish(LinkFailed);
     });
 }
 
-bool Recorder::start()
+bool Recorder::start(QString *failure)
 {
     for (BoardLink *link : qAsConst(links)) {
         if (link->open())
             continue;
         Console::error(link->openFailure());
+        if (failure)
+            *failure = link->openFailure();
         for (BoardLink *opened : qAsConst(links))
             opened->close();
         return false;
     }
+    running.start();
     for (const BoardLink *link : qAsConst(links)) {
         if (feed)
             feed->setPortOpen(link->target().name, true);
         if (judges)
             judges->linkOpened(link->target().name);
     }
+    // An events file that took not even the first event has ended the run already.
+    if (done)
+        return true;
     // The ports are open: now a named file's earlier contents go. Standard output is
     // left as the shell opened it: ">>" appends, below the header the file has.
     if (rows && !rows->fileName().isEmpty() && !rows->isSequential()) {
@@ -130,7 +139,6 @@ bool Recorder::start()
     }
     if (rows)
         writer.writeHeader();
-    running.start();
     if (settings.reconnect) {
         // udev announces a port that is back before the path poll would find it.
         enumerator = new SerialEnumerator(this);
@@ -183,11 +191,19 @@ void Recorder::writeText(const BoardLink *link, qint64 timeMs, const QByteArray 
         timeText(timeMs).toLatin1() + ' ' + link->target().name.toUtf8() + ' ' + line + '\n';
     if (!text) {
         Console::line(QString::fromUtf8(entry.chopped(1)));
-    } else if (text->write(entry) != entry.size() && !done) {
-        Console::error(
-            QStringLiteral("writing %1 failed: %2").arg(text->fileName(), text->errorString()));
+        return;
+    }
+    textLines->append(entry);
+    if (!textLines->flush() && !done) {
+        Console::error(textFailure());
         finish(LinkFailed);
     }
+}
+
+QString Recorder::textFailure() const
+{
+    return QStringLiteral("writing %1 failed: %2; it holds every line up to the last whole one")
+        .arg(text->fileName(), textLines->errorString());
 }
 
 bool Recorder::flushRows()
@@ -295,15 +311,25 @@ void Recorder::finish(int status)
     for (BoardLink *link : qAsConst(links))
         link->close();
     // After the frames the ports still held.
-    if (judges)
-        judges->stop();
+    if (judges) {
+        if (const QString failure = judges->stop(); !failure.isEmpty()) {
+            Console::error(failure);
+            failureMessage = failure;
+            status = std::max(status, int(LinkFailed));
+        }
+    }
     if (rows) {
         if (writer.errorString().isEmpty() && !writer.sync())
             status = std::max(status, outputFailure());
         rows->close();
     }
-    if (text)
+    if (text) {
+        if (textLines->errorString().isEmpty() && !textLines->sync()) {
+            Console::error(textFailure());
+            status = std::max(status, int(LinkFailed));
+        }
         text->close();
+    }
     // The file is whole by now; the broker gets a few seconds for what still waits.
     if (feed) {
         connect(feed, &MqttFeed::finished, this, [this, status] { end(status); });

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QVector>
 #include <memory>
+#include <optional>
 
 class BoardJudges;
 class BoardLink;
@@ -35,8 +36,8 @@ class Recorder : public QObject
 public:
     // rows and text are open; a null text output means standard error, null rows a run
     // that only publishes. A file of rows is emptied once the ports are open; rows reach
-    // it once a second, and anything else (a pipe, a terminal) at once. The rows are
-    // synced onto the disk at the end.
+    // it once a second, and anything else (a pipe, a terminal) at once; text lines at
+    // once. Both are synced onto the disk at the end.
     Recorder(const RecordSettings &settings, QFile *rows, const QString &rowsName, QFile *text,
              QObject *parent = nullptr);
     ~Recorder() override;
@@ -47,11 +48,14 @@ public:
     // events file that takes no more ends the run with status 1.
     void setJudges(BoardJudges *boardJudges);
 
-    // Opens every port; on failure says why and returns false, with nothing opened.
-    // The run then goes on until finished() is emitted, queued.
-    bool start();
+    // Opens every port; on failure says why (also in *failure, when given) and returns
+    // false, with nothing opened. The run then goes on until finished() is emitted, queued.
+    bool start(QString *failure = nullptr);
     // Ends the run: ports closed, rows flushed, summary written.
     void finish(int status);
+    // What ended the run early or spoilt its end (an events file on a full disk), as
+    // said on standard error; empty when nothing did.
+    QString failure() const { return failureMessage; }
 
 signals:
     // Each row taken, after it went to the file, the broker and the judges.
@@ -61,6 +65,7 @@ signals:
 private:
     void writeRow(const TelemetryRecord &record);
     void writeText(const BoardLink *link, qint64 timeMs, const QByteArray &line);
+    QString textFailure() const;
     bool flushRows();
     int outputFailure() const;
     void showStatus();
@@ -71,6 +76,7 @@ private:
     QFile *rows;
     QString rowsName;
     QFile *text;
+    std::optional<LineFileWriter> textLines;
     RecordWriter writer;
     bool flushEachRow;
     QVector<BoardLink *> links;
@@ -83,5 +89,6 @@ private:
     QElapsedTimer running;
     TelemetryRecord lastRecord;
     qint64 rowsTaken = 0;
+    QString failureMessage;
     bool done = false;
 };

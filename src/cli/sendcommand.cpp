@@ -28,8 +28,9 @@ const SubcommandHelp Help{
     "  keldro-cli send ttyUSB0 set-date 2026-12-07 --yes -v\n"
     "  keldro-cli send rfc2217://rack-pc:7000 off\n"};
 
-// How long a frame may take to leave; 12 bytes need 1 ms at 115200 baud.
-constexpr int WriteTimeoutMs = 2000;
+// How long a frame may take to leave, and through a server to reach the line; 12
+// bytes need 1 ms at 115200 baud.
+constexpr int WriteTimeoutMs = 3000;
 
 struct Command
 {
@@ -167,6 +168,11 @@ int runSend(const QStringList &arguments)
         Console::error(target.openFailure(port));
         return CannotStart;
     }
+    // The board would take a frame at another rate for noise.
+    if (const QString problem = port.rateProblem(); !problem.isEmpty()) {
+        Console::error(QStringLiteral("%1: %2; nothing sent").arg(target.name, problem));
+        return CannotStart;
+    }
 
     if (ask) {
         const QString shownDate =
@@ -201,6 +207,12 @@ int runSend(const QStringList &arguments)
         loop.exec();
     if (pending > 0) {
         Console::error(QStringLiteral("%1 did not take the frame").arg(target.path));
+        return LinkFailed;
+    }
+    if (!port.waitForWrittenOut(WriteTimeoutMs)) {
+        Console::error(QStringLiteral("%1: the connection ended before the server had put the "
+                                      "frame on the line; it may not have reached the board")
+                           .arg(target.name));
         return LinkFailed;
     }
     if (parser.isSet(verbose))

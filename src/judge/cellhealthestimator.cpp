@@ -131,29 +131,84 @@ void CellHealthEstimator::addStep()
     ++stepCount;
 }
 
+void CellHealthEstimator::middleThree(const Telemetry &t, int *below, int *middle, int *above)
+{
+    const int n = t.cellCount;
+    const int mid = n / 2;
+    const auto &mv = t.cellMillivolts;
+    // The cells' order hardly changes from one frame to the next, so the last frame's
+    // middle voltage splits this frame's cells almost in half: count those under it and
+    // at it, and keep the two highest under it and the two lowest over it. One pass and
+    // no sort, whose comparisons of noisy millivolts the processor cannot predict.
+    constexpr int None = std::numeric_limits<int>::min();
+    constexpr int Over = std::numeric_limits<int>::max();
+    const int pivot = lastMiddle;
+    int under = 0, at = 0;
+    int high1 = None, high2 = None, low1 = Over, low2 = Over;
+    for (int i = 0; i < n; ++i) {
+        const int v = mv[size_t(i)];
+        under += v < pivot;
+        at += v == pivot;
+        const int u = v < pivot ? v : None;
+        high2 = std::max(high2, std::min(high1, u));
+        high1 = std::max(high1, u);
+        const int o = v > pivot ? v : Over;
+        low2 = std::min(low2, std::max(low1, o));
+        low1 = std::min(low1, o);
+    }
+    // The value of rank r, when it is among those found.
+    const auto rankValue = [&](int r, int *value) {
+        if (r >= under && r < under + at)
+            *value = pivot;
+        else if (r == under - 1)
+            *value = high1;
+        else if (r == under - 2)
+            *value = high2;
+        else if (r == under + at)
+            *value = low1;
+        else if (r == under + at + 1)
+            *value = low2;
+        else
+            return false;
+        return true;
+    };
+    if (!rankValue(mid - 1, below) || !rankValue(mid, middle) ||
+        !rankValue(std::min(mid + 1, n - 1), above)) {
+        // The first frame, or a jump: select them the long way.
+        std::array<quint16, Telemetry::MaxCells> v = mv;
+        const auto first = v.begin();
+        std::nth_element(first, first + mid, first + n);
+        *middle = v[size_t(mid)];
+        *below = *std::max_element(first, first + mid);
+        *above = mid + 1 < n ? *std::min_element(first + mid + 1, first + n) : *middle;
+    }
+    lastMiddle = *middle;
+}
+
 void CellHealthEstimator::addSag(const Telemetry &t, SagRange range)
 {
     const int n = t.cellCount;
     if (n < 3)
         return;
-    std::array<quint16, Telemetry::MaxCells> sorted = t.cellMillivolts;
-    std::sort(sorted.begin(), sorted.begin() + n);
+    // The median of the other cells is one of three values, by where the cell's own
+    // voltage stands against the middle of all of them: so only the middle three of the
+    // sorted voltages are needed, not a sort per cell. Twice the median keeps it whole.
+    int below = 0, middle = 0, above = 0;
+    middleThree(t, &below, &middle, &above);
+    // With an even count the others' median is a single value: the middle one for a cell
+    // below it, the one below the middle for any other.
+    const bool odd = n % 2;
+    const int underMiddle = odd ? middle + above : 2 * middle;
+    const int atMiddle = odd ? below + above : 2 * below;
+    const int overMiddle = odd ? below + middle : 2 * below;
     SagSums &sums = sag[range];
-    // The median of the others: the sorted values with one copy of the cell's own left out.
-    const int others = n - 1;
     for (int i = 0; i < n; ++i) {
-        const quint16 own = t.cellMillivolts[size_t(i)];
-        const int rank =
-            int(std::lower_bound(sorted.begin(), sorted.begin() + n, own) - sorted.begin());
-        const auto at = [&sorted, rank](int j) {
-            return double(sorted[size_t(j < rank ? j : j + 1)]);
-        };
-        const double median =
-            others % 2 ? at(others / 2) : (at(others / 2 - 1) + at(others / 2)) / 2;
-        sums.distance[size_t(i)] += own - median;
-        sums.current[size_t(i)] += t.currentMilliamps;
-        ++sums.frames[size_t(i)];
+        const int own = t.cellMillivolts[size_t(i)];
+        const int twiceMedian = own < middle ? underMiddle : own > middle ? overMiddle : atMiddle;
+        sums.twiceDistance[size_t(i)] += 2 * own - twiceMedian;
     }
+    sums.currentWithCells[size_t(n)] += t.currentMilliamps;
+    ++sums.framesWithCells[size_t(n)];
 }
 
 CellHealth CellHealthEstimator::result() const
@@ -180,9 +235,10 @@ CellHealth CellHealthEstimator::result() const
     else if (frameCount == 0)
         h.capacityMissing = QStringLiteral("no frame");
     else
-        h.capacityMissing = QStringLiteral("the SOC moved %1 points in the time counted; %2 "
+        h.capacityMissing = QStringLiteral("the SOC moved %1 point%2 in the time counted; %3 "
                                            "are needed")
                                 .arg(std::abs(countedSoc))
+                                .arg(std::abs(countedSoc) == 1 ? QString() : QStringLiteral("s"))
                                 .arg(CellHealth::CapacitySocPoints);
 
     // Each slot's steps: median, spread, count.
@@ -214,9 +270,18 @@ CellHealth CellHealthEstimator::result() const
 
     for (CellEstimate &c : h.cells) {
         const size_t i = size_t(c.cell - 1);
-        const SagSums &high = sag[High];
-        const SagSums &low = sag[Low];
-        if (high.frames[i] == 0 || low.frames[i] == 0)
+        // The frames that carried the cell, and their current.
+        const auto carried = [c](const SagSums &s) {
+            qint64 frames = 0, current = 0;
+            for (int cells = c.cell; cells <= Telemetry::MaxCells; ++cells) {
+                frames += s.framesWithCells[size_t(cells)];
+                current += s.currentWithCells[size_t(cells)];
+            }
+            return std::pair{frames, current};
+        };
+        const auto [highFrames, highCurrent] = carried(sag[High]);
+        const auto [lowFrames, lowCurrent] = carried(sag[Low]);
+        if (highFrames == 0 || lowFrames == 0)
             continue;
         // The cell's I×R against the others' comes out of its distance from them.
         double extraMilliohm = 0;
@@ -228,10 +293,12 @@ CellHealth CellHealthEstimator::result() const
             if (const auto median = medianOf(others))
                 extraMilliohm = *c.resistanceMilliohm - *median;
         }
-        const auto distance = [&](const SagSums &s) {
-            return (s.distance[i] - s.current[i] * extraMilliohm / 1000) / s.frames[i];
+        const auto distance = [&](const SagSums &s, qint64 frames, qint64 current) {
+            return (double(s.twiceDistance[i]) / 2 - double(current) * extraMilliohm / 1000) /
+                   double(frames);
         };
-        c.sagMillivolts = distance(low) - distance(high);
+        c.sagMillivolts = distance(sag[Low], lowFrames, lowCurrent) -
+                          distance(sag[High], highFrames, highCurrent);
     }
 
     double worstExcess = 0;
@@ -290,8 +357,12 @@ CellHealth CellHealthEstimator::result() const
             h.resistanceMissing += QStringLiteral(" (the largest change was %1 A)")
                                        .arg(r.largestChangeMilliamps / 1000.0, 0, 'f', 1);
     }
-    const bool high = sag[High].frames[0] > 0;
-    const bool low = sag[Low].frames[0] > 0;
+    const auto anyFrame = [](const SagSums &s) {
+        return std::any_of(s.framesWithCells.begin(), s.framesWithCells.end(),
+                           [](qint64 frames) { return frames > 0; });
+    };
+    const bool high = anyFrame(sag[High]);
+    const bool low = anyFrame(sag[Low]);
     if (!high || !low)
         h.sagMissing = QStringLiteral("no discharging frame %1")
                            .arg(!high && !low ? QStringLiteral("above %1 % nor below %2 % SOC")

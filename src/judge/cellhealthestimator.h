@@ -54,6 +54,8 @@ private:
 
     void count(const TelemetryRecord &record);
     void addSag(const Telemetry &telemetry, SagRange range);
+    // The cell voltages of the ranks just below, at and just above the middle.
+    void middleThree(const Telemetry &telemetry, int *below, int *middle, int *above);
     void addStep();
 
     CurrentStepFinder finder;
@@ -80,9 +82,13 @@ private:
 
     struct SagSums
     {
-        std::array<double, Telemetry::MaxCells> distance{}; // mV from the others' median
-        std::array<double, Telemetry::MaxCells> current{};  // mA
-        std::array<int, Telemetry::MaxCells> frames{};
+        // Per cell, twice the mV from the others' median, summed.
+        std::array<qint64, Telemetry::MaxCells> twiceDistance{};
+        // The frames and their mA by the cells they carried (9 or 15): a cell counts the
+        // frames of its number of cells and more.
+        std::array<qint64, Telemetry::MaxCells + 1> framesWithCells{};
+        std::array<qint64, Telemetry::MaxCells + 1> currentWithCells{};
     };
     std::array<SagSums, 2> sag;
+    int lastMiddle = 0; // the middle cell voltage of the last frame that counted for the sag
 };

@@ -1,5 +1,6 @@
 #include "judge/checkrow.h"
 
+#include "judge/judge.h"
 #include "protocol/displaytext.h"
 #include "record/recordformat.h"
 
@@ -34,10 +35,53 @@ QString cellName(int cell)
     return QStringLiteral("cell%1").arg(cell);
 }
 
+QString timeText(qint64 utcMs)
+{
+    QByteArray time;
+    appendRecordTime(time, utcMs);
+    return QString::fromLatin1(time);
+}
+
+CheckRow linkRow(const LinkTally &link)
+{
+    CheckRow row;
+    row.name = row.eventName = QStringLiteral("link");
+    row.limit = numberText(double(Judge::StaleAfterMs) / 1000.0);
+    row.worst = QString::number(double(link.longestGapMs) / 1000.0, 'f', 1);
+    row.at = QStringLiteral("-");
+    row.raised = link.stopped;
+    row.firstRaised = link.firstStopped;
+    if (link.isLost()) {
+        row.result = CheckResult::Error;
+        row.reason =
+            QStringLiteral("link lost at %1%2 and not back by the end of the check")
+                .arg(timeText(link.lostAtMs), link.lostReason.isEmpty()
+                                                  ? QString()
+                                                  : QStringLiteral(" (%1)").arg(link.lostReason));
+    }
+    return row;
+}
+
 } // namespace
 
-QVector<CheckRow> checkRows(const Limits &limits, const CheckTally &tally)
+const char *checkResultWord(CheckResult result)
 {
+    switch (result) {
+    case CheckResult::Pass:
+        return "PASS";
+    case CheckResult::Fail:
+        return "FAIL";
+    case CheckResult::Error:
+        return "ERROR";
+    case CheckResult::NotApplicable:
+        return "n/a";
+    }
+    return "";
+}
+
+QVector<CheckRow> checkRows(const Limits &limits, const PortCheck &check)
+{
+    const CheckTally &tally = check.tally;
     QVector<CheckRow> rows;
     for (int i = 0; i < LimitCount; ++i) {
         const Limit limit = Limit(i);
@@ -60,17 +104,37 @@ QVector<CheckRow> checkRows(const Limits &limits, const CheckTally &tally)
         row.raised = seen.raised;
         row.firstRaised = seen.firstRaised;
         row.eventName = QLatin1String(limitInfo(limit).eventName);
+        if (!seen.seen) {
+            row.result = CheckResult::NotApplicable;
+            row.reason = QStringLiteral("no frame carried a value %1 judges").arg(row.name);
+        }
         rows.append(row);
     }
     CheckRow flags;
-    flags.name = QStringLiteral("protection");
+    flags.name = flags.eventName = QStringLiteral("protection");
     flags.limit = flagList(limits.failOn, true);
     flags.worst =
-        tally.frames > 0 ? flagList(tally.protection.seenFlags, false) : QStringLiteral("-");
+        tally.protection.seen ? flagList(tally.protection.seenFlags, false) : QStringLiteral("-");
     flags.at = QStringLiteral("-");
     flags.raised = tally.protection.raised;
     flags.firstRaised = tally.protection.firstRaised;
-    flags.eventName = QStringLiteral("protection");
+    if (!tally.protection.seen) {
+        flags.result = CheckResult::NotApplicable;
+        flags.reason = QStringLiteral("no frame carried the protection flags (a layout 1 "
+                                      "frame has none)");
+    }
     rows.append(flags);
+    if (tally.link.watched)
+        rows.append(linkRow(tally.link));
+    rows += check.healthRows;
+
+    for (CheckRow &row : rows) {
+        if (!check.hasFrames()) {
+            row.result = CheckResult::Error;
+            row.reason = QStringLiteral("no frame came from %1").arg(check.port);
+        } else if (row.result == CheckResult::Pass && row.raised > 0) {
+            row.result = CheckResult::Fail;
+        }
+    }
     return rows;
 }

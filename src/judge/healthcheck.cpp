@@ -58,13 +58,14 @@ QVector<CheckRow> healthCheckRows(const HealthLimits &limits, const CellHealth &
         const double limit = *limits.maxResistanceMilliohm;
         CheckRow r = row("max_resistance_mOhm", limit, "max_resistance");
         if (!highest) {
-            r.error = health.resistanceMissing;
+            r.result = CheckResult::Error;
+            r.reason = health.resistanceMissing;
         } else {
             r.worst = number(*highest->resistanceMilliohm);
             r.at = QStringLiteral("cell%1").arg(highest->cell);
             for (const CellEstimate &cell : health.cells)
                 r.raised += cell.resistanceMilliohm && *cell.resistanceMilliohm > limit;
-            if (r.failed())
+            if (r.raised > 0)
                 raise(&r, health, port, highest->cell, *highest->resistanceMilliohm, limit,
                       QStringLiteral("cell %1 at %2 mΩ, above %3 mΩ")
                           .arg(highest->cell)
@@ -76,7 +77,8 @@ QVector<CheckRow> healthCheckRows(const HealthLimits &limits, const CellHealth &
         const double limit = *limits.maxResistanceRatio;
         CheckRow r = row("max_resistance_ratio", limit, "resistance_ratio");
         if (!highest || !health.medianResistanceMilliohm) {
-            r.error = health.resistanceMissing;
+            r.result = CheckResult::Error;
+            r.reason = health.resistanceMissing;
         } else {
             const double median = *health.medianResistanceMilliohm;
             const double ratio = *highest->resistanceMilliohm / median;
@@ -84,7 +86,7 @@ QVector<CheckRow> healthCheckRows(const HealthLimits &limits, const CellHealth &
             r.at = QStringLiteral("cell%1").arg(highest->cell);
             for (const CellEstimate &cell : health.cells)
                 r.raised += cell.resistanceMilliohm && *cell.resistanceMilliohm > limit * median;
-            if (r.failed())
+            if (r.raised > 0)
                 raise(&r, health, port, highest->cell, ratio, limit,
                       QStringLiteral("cell %1 at %2 mΩ, %3 times the cells' median of %4 mΩ, "
                                      "above %5 times")
@@ -98,12 +100,13 @@ QVector<CheckRow> healthCheckRows(const HealthLimits &limits, const CellHealth &
         const double limit = *limits.minCapacityAh;
         CheckRow r = row("min_capacity_Ah", limit, "capacity_min");
         if (!health.pack.capacityAh) {
-            r.error = health.capacityMissing;
+            r.result = CheckResult::Error;
+            r.reason = health.capacityMissing;
         } else {
             const double capacity = *health.pack.capacityAh;
             r.worst = number(capacity);
             r.raised = capacity < limit ? 1 : 0;
-            if (r.failed())
+            if (r.raised > 0)
                 raise(&r, health, port, 0, capacity, limit,
                       QStringLiteral("capacity %1 Ah, below %2 Ah")
                           .arg(number(capacity), number(limit)));

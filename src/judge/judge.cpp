@@ -1,10 +1,10 @@
 #include "judge/judge.h"
 
+#include "judge/alarmtext.h"
 #include "protocol/cellbalance.h"
 #include "protocol/displaytext.h"
 #include "record/recordformat.h"
 
-#include <QLocale>
 #include <QStringBuilder>
 #include <cmath>
 
@@ -17,17 +17,9 @@ int limitKey(Limit limit, int slot)
     return int(limit) * 16 + slot;
 }
 
-// Whole numbers as integers, as in the events file.
-QString numberText(double value)
-{
-    if (std::trunc(value) == value && std::abs(value) < 9007199254740992.0)
-        return QString::number(qint64(value));
-    return QString::number(value, 'g', QLocale::FloatingPointShortest);
-}
-
 QString quantity(double value, LimitUnit unit)
 {
-    return numberText(value) % QLatin1Char(' ') % QString::fromUtf8(limitUnitSymbol(unit));
+    return judgedNumber(value) % QLatin1Char(' ') % QString::fromUtf8(limitUnitSymbol(unit));
 }
 
 // "above 4250 mV", "back below 4250 mV", "below 2800 mV", "back above 2800 mV"
@@ -53,7 +45,7 @@ QString cellText(int cell)
 
 bool CheckTally::failed() const
 {
-    if (protection.failed())
+    if (protection.failed() || link.failed())
         return true;
     for (const LimitTally &limit : limits)
         if (limit.failed())
@@ -283,6 +275,7 @@ void Judge::judgeSpread(const Telemetry &telemetry, qint64 timeMs, QVector<Judge
 void Judge::judgeFlags(const Telemetry &telemetry, qint64 timeMs, QVector<JudgeEvent> *events)
 {
     const quint8 flags = telemetry.protectionFlags & Limits::AllProtectionFlags;
+    checkTally.protection.seen = true;
     checkTally.protection.seenFlags |= flags;
     const quint8 changed = flags ^ flagsRaised;
     if (!changed)
@@ -332,6 +325,20 @@ void Judge::judgeFrame(const TelemetryRecord &record, QVector<JudgeEvent> *event
     const Telemetry &telemetry = record.telemetry;
     ++checkTally.frames;
     lastGoodMs = record.timeMs;
+    tallyGap(record.timeMs);
+    if (checkTally.link.watched && !gapCounted && record.timeMs - lastFrameMs > StaleAfterMs) {
+        // Stopped while the link was away, or while nothing looked (a stopped process).
+        JudgeEvent stop =
+            lostInGap ? *lostInGap : newEvent(lastFrameMs, EventKind::Link, EventState::Stale);
+        stop.text = QLatin1String("no good frame for ") %
+                    QString::number(double(record.timeMs - lastFrameMs) / 1000.0, 'f', 1) %
+                    QLatin1String(" s") %
+                    (lostInGap ? QString(QLatin1String(", ") % lostInGap->text) : QString());
+        countStop(stop);
+    }
+    lastFrameMs = record.timeMs;
+    lostInGap.reset();
+    gapCounted = false;
     if (linkStale) {
         linkStale = false;
         JudgeEvent event = newEvent(record.timeMs, EventKind::Link, EventState::Live);
@@ -377,6 +384,11 @@ void Judge::linkOpened(qint64 timeMs, QVector<JudgeEvent> *events)
     linkOpen = true;
     linkStale = false;
     lastGoodMs = timeMs;
+    checkTally.link.watched = true;
+    checkTally.link.lostAtMs = -1;
+    checkTally.link.lostReason.clear();
+    if (lastFrameMs < 0)
+        lastFrameMs = timeMs;
     // A state change is one the board made while watched, not one since the last link.
     hasStates = false;
     JudgeEvent event = newEvent(timeMs, EventKind::Link, EventState::Opened);
@@ -396,6 +408,10 @@ void Judge::linkLost(qint64 timeMs, const QString &reason, QVector<JudgeEvent> *
     event.text = reason.isEmpty() ? QStringLiteral("link lost")
                                   : QString(QLatin1String("link lost: ") % reason);
     events->append(event);
+    ++checkTally.link.lost;
+    checkTally.link.lostAtMs = timeMs;
+    checkTally.link.lostReason = reason;
+    lostInGap = event;
 }
 
 qint64 Judge::nextLinkCheckMs() const
@@ -415,4 +431,25 @@ void Judge::checkLink(qint64 nowMs, QVector<JudgeEvent> *events)
     event.text = QLatin1String("link stale: no good frame for ") %
                  QString::number(StaleAfterMs / 1000) % QLatin1String(" s");
     events->append(event);
+    if (!gapCounted)
+        countStop(event);
+}
+
+void Judge::endRun(qint64 nowMs, QVector<JudgeEvent> *events)
+{
+    checkLink(nowMs, events);
+    tallyGap(nowMs);
+}
+
+void Judge::tallyGap(qint64 timeMs)
+{
+    if (checkTally.link.watched && lastFrameMs >= 0)
+        checkTally.link.longestGapMs = qMax(checkTally.link.longestGapMs, timeMs - lastFrameMs);
+}
+
+void Judge::countStop(const JudgeEvent &event)
+{
+    gapCounted = true;
+    if (!checkTally.link.stopped++)
+        checkTally.link.firstStopped = event;
 }

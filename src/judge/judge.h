@@ -8,6 +8,7 @@
 #include <QString>
 #include <QVector>
 #include <array>
+#include <optional>
 
 // Judges one board: turns its frames and its link's changes into events, keeps the
 // alarms raised now and tallies the check. The window, keldro-cli and the MQTT publisher
@@ -23,7 +24,8 @@
 //   and does not clear what they raised (nor a spread raised with one of those cells).
 // - The link is told by the caller: linkOpened, linkLost, and checkLink with the time
 //   now, which finds it stale when no good frame came for StaleAfterMs while open. The
-//   next good frame makes it live again.
+//   next good frame makes it live again. The tally counts each time the frames stopped
+//   for longer than that, stale or lost and back, and endRun the time since the last.
 //
 // No timers and no clock inside: a recording is judged with its own times as fast as it
 // can be read, and a window drives checkLink from a QTimer at nextLinkCheckMs().
@@ -48,6 +50,8 @@ public:
     // reason, when given, ends the text: "link lost: the device was removed".
     void linkLost(qint64 timeMs, const QString &reason, QVector<JudgeEvent> *events);
     void checkLink(qint64 nowMs, QVector<JudgeEvent> *events);
+    // The run ends at nowMs: checkLink, and the link's last gap tallied.
+    void endRun(qint64 nowMs, QVector<JudgeEvent> *events);
     // When checkLink would next find the link stale; -1 while it is closed or stale.
     qint64 nextLinkCheckMs() const;
     bool isLinkOpen() const { return linkOpen; }
@@ -73,6 +77,8 @@ private:
     void raise(int key, const JudgeEvent &event, QVector<JudgeEvent> *events);
     void clear(int key, const JudgeEvent &event, QVector<JudgeEvent> *events);
     void updateThresholds();
+    void tallyGap(qint64 timeMs);
+    void countStop(const JudgeEvent &event);
 
     struct Threshold
     {
@@ -97,5 +103,10 @@ private:
     bool linkOpen = false;
     bool linkStale = false;
     qint64 lastGoodMs = 0;
+    // For the tally of the link: the last good frame (or the first opening) whatever
+    // the link did since, the loss since then, and whether this gap is counted yet.
+    qint64 lastFrameMs = -1;
+    std::optional<JudgeEvent> lostInGap;
+    bool gapCounted = false;
     CheckTally checkTally;
 };

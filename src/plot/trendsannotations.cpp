@@ -1,5 +1,6 @@
 #include "plot/trendsannotations.h"
 
+#include "judge/alarmtext.h"
 #include "plot/customplot.h"
 
 #include <QDateTime>
@@ -21,6 +22,34 @@ constexpr int MarkHeight = 8;
 constexpr int MarkReach = 4;
 constexpr int LineReach = 3;
 constexpr int MostTextsShown = 8;
+
+// What a limit's label calls it, before its value: short enough for the plot's corner.
+const char *labelOf(Limit limit)
+{
+    switch (limit) {
+    case Limit::CellMin:
+        return "cell min";
+    case Limit::CellMax:
+        return "cell max";
+    case Limit::CellSpread:
+        return "spread max";
+    case Limit::PackMin:
+        return "pack min";
+    case Limit::PackMax:
+        return "pack max";
+    case Limit::ChargeCurrent:
+        return "charge max";
+    case Limit::DischargeCurrent:
+        return "discharge max";
+    case Limit::TemperatureMin:
+        return "temp min";
+    case Limit::TemperatureMax:
+        return "temp max";
+    case Limit::SocMin:
+        return "SOC min";
+    }
+    return "";
+}
 
 } // namespace
 
@@ -79,8 +108,10 @@ TrendsAnnotations::TrendsAnnotations(QCustomPlot *plot, QCPAxisRect *cellRect,
 
 void TrendsAnnotations::setLimits(const Limits &limits)
 {
-    for (const LimitLine &line : qAsConst(limitLines))
+    for (const LimitLine &line : qAsConst(limitLines)) {
         plot->removeItem(line.line);
+        plot->removeItem(line.label);
+    }
     limitLines.clear();
     auto add = [&](QCPAxisRect *rect, QCPAxis *axis, Limit limit, double sign) {
         if (const auto value = limits.value(limit))
@@ -103,19 +134,47 @@ void TrendsAnnotations::addLimitLine(QCPAxisRect *rect, QCPAxis *valueAxis, Limi
                                      double fileValue, double sign)
 {
     const double value = sign * fileValue;
+    QCPAxis *time = rect->axis(QCPAxis::atBottom);
+    // A limit on a second axis takes the colour of the line drawn against that axis,
+    // and dots: the SOC minimum at 5 % must not pass for a current limit near 0 mA.
+    const bool secondAxis = valueAxis != rect->axis(QCPAxis::atLeft);
+    const QList<QCPGraph *> measured = valueAxis->graphs();
+    const QColor colour =
+        secondAxis && !measured.isEmpty() ? measured.first()->pen().color() : LimitColour;
+
     auto *line = new QCPItemStraightLine(plot);
     line->setClipAxisRect(rect);
     line->setSelectable(false);
-    line->setPen(QPen(LimitColour, 1, Qt::DashLine));
+    line->setPen(secondAxis ? QPen(colour, 2, Qt::DotLine) : QPen(colour, 1, Qt::DashLine));
     for (QCPItemPosition *point : {line->point1, line->point2})
-        point->setAxes(rect->axis(QCPAxis::atBottom), valueAxis);
+        point->setAxes(time, valueAxis);
     line->point1->setCoords(0, value);
     line->point2->setCoords(1, value);
+
+    // The label at the line's right end, on the side where the values lie when they
+    // are inside: above a floor, below a ceiling.
+    const QString unit = QString::fromUtf8(limitUnitSymbol(limitInfo(limit).unit));
+    const bool floor = limitInfo(limit).isMinimum != (sign < 0);
+    auto *label = new QCPItemText(plot);
+    label->setClipAxisRect(rect);
+    label->setSelectable(false);
+    label->position->setAxes(time, valueAxis);
+    label->position->setAxisRect(rect);
+    label->position->setTypeX(QCPItemPosition::ptAxisRectRatio);
+    label->position->setTypeY(QCPItemPosition::ptPlotCoords);
+    label->position->setCoords(1, value);
+    label->setPositionAlignment(Qt::AlignRight | (floor ? Qt::AlignBottom : Qt::AlignTop));
+    label->setPadding(QMargins(3, 0, 3, 0));
+    label->setColor(colour);
+    // Over a graph's line the label still reads.
+    label->setBrush(QColor(255, 255, 255, 210));
+    label->setText(QStringLiteral("%1 %2 %3")
+                       .arg(QLatin1String(labelOf(limit)), judgedNumber(fileValue), unit));
+
     limitLines.append(
-        {line, valueAxis, value,
+        {line, label, valueAxis, value,
          QStringLiteral("%1 = %2 %3")
-             .arg(QLatin1String(limitKeyPath(limit)), QString::number(fileValue, 'g', 10),
-                  QString::fromUtf8(limitUnitSymbol(limitInfo(limit).unit)))});
+             .arg(QLatin1String(limitKeyPath(limit)), QString::number(fileValue, 'g', 10), unit)});
 }
 
 void TrendsAnnotations::addEvents(const QVector<JudgeEvent> &events)

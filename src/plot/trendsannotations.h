@@ -11,19 +11,20 @@
 class QCPAxis;
 class QCPAxisRect;
 class QCPItemStraightLine;
+class QCPItemText;
 class QCustomPlot;
 class QPoint;
 
-// What the judge adds to the trends' plots: each limit as a dashed line on the plot of
-// its values, and each event as a small mark on the time axis of every plot: red for
-// an alarm raised, green for one cleared, grey for the rest (link, states, flags that
-// fail no check). Hovering over a mark tells its time and text; over a limit line, its
-// key and value.
+// What the judge adds to the trends' plots: each limit as a line on the plot of its
+// values, labelled at its right end ("cell max 4250 mV"), and each event as a small
+// mark on the time axis of every plot: red for an alarm raised, green for one cleared,
+// grey for the rest (link, states, flags that fail no check). Hovering over a mark
+// tells its time and text; over a limit line, its key and value.
 //
 // The cells' plot takes the cell limits (mV); the current's, the current limits (mA,
-// discharge below zero) and the SOC minimum on its right axis (%); the temperatures',
-// the temperature limits (°C). The pack voltage and the spread are plotted nowhere, so
-// their limits get no line.
+// discharge below zero), dashed red, and the SOC minimum on its right axis (%), dotted
+// in the SOC line's colour; the temperatures', the temperature limits (°C). The pack
+// voltage and the spread are plotted nowhere, so their limits get no line.
 class TrendsAnnotations : public QObject
 {
     Q_OBJECT
@@ -55,6 +56,7 @@ private:
     struct LimitLine
     {
         QCPItemStraightLine *line;
+        QCPItemText *label;
         QCPAxis *valueAxis;
         double value;
         QString text;

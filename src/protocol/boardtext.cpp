@@ -67,8 +67,11 @@ QString boardText(const QByteArray &bytes)
     if (plain)
         return QString::fromLatin1(bytes.constData(), int(size));
 
-    QString text;
-    text.reserve(int(size));
+    // No character takes more UTF-16 units than bytes; written in place, without a
+    // check for room per character.
+    QString text(int(size), Qt::Uninitialized);
+    QChar *const begin = text.data();
+    QChar *out = begin;
     for (qsizetype at = 0; at < size;) {
         int length;
         char32_t c = decodeCharacter(data + at, size - at, length);
@@ -83,11 +86,12 @@ QString boardText(const QByteArray &bytes)
         }
         at += length;
         if (c > 0xFFFF) {
-            text += QChar(QChar::highSurrogate(uint(c)));
-            text += QChar(QChar::lowSurrogate(uint(c)));
+            *out++ = QChar(QChar::highSurrogate(uint(c)));
+            *out++ = QChar(QChar::lowSurrogate(uint(c)));
         } else {
-            text += QChar(ushort(c));
+            *out++ = QChar(ushort(c));
         }
     }
+    text.resize(int(out - begin));
     return text;
 }

@@ -87,6 +87,7 @@ void FrameStream::reset()
 {
     pending.clear();
     rejectedLeft = 0;
+    headerFree = 0;
 }
 
 QVector<StreamItem> FrameStream::settle(bool abandoned)
@@ -95,6 +96,7 @@ QVector<StreamItem> FrameStream::settle(bool abandoned)
     // has begun; or, inside a rejected frame, at most a 0xFE that may start the next
     // header.
     QVector<StreamItem> items;
+    headerFree = 0;
     if (rejectedLeft > 0) {
         if (abandoned)
             reset();
@@ -128,7 +130,7 @@ void FrameStream::judge(QVector<StreamItem> &items)
     for (;;) {
         if (rejectedLeft > 0 && !dropRestOfRejected())
             return;
-        const int next = int(pending.indexOf(header()));
+        const int next = int(pending.indexOf(header(), headerFree));
         if (next < 0) {
             // Text goes on at silence, or once it grows long on a line that never
             // falls silent, at its last line end where it has one.
@@ -139,8 +141,11 @@ void FrameStream::judge(QVector<StreamItem> &items)
                 items.append(item(StreamItem::Kind::Text, pending.left(end)));
                 pending.remove(0, end);
             }
+            // A header may yet begin with the last byte.
+            headerFree = std::max(0, int(pending.size()) - 1);
             return;
         }
+        headerFree = 0;
         if (next > 0) {
             items.append(item(StreamItem::Kind::Text, pending.left(next)));
             pending.remove(0, next);
@@ -183,12 +188,14 @@ void FrameStream::reject(int extent, QVector<StreamItem> &items)
         --taken;
     items.append(item(StreamItem::Kind::Rejected, pending.left(taken)));
     pending.remove(0, taken);
+    headerFree = 0;
     rejectedLeft = end - taken;
 }
 
 // Returns true once the rejected frame is behind, false while more of it may come.
 bool FrameStream::dropRestOfRejected()
 {
+    headerFree = 0;
     const int next = int(pending.indexOf(header()));
     if (next >= 0 && next < rejectedLeft) {
         pending.remove(0, next);

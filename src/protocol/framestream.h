@@ -71,4 +71,7 @@ private:
 
     QByteArray pending;
     int rejectedLeft = 0; // bytes of a rejected frame still to drop as they arrive
+    // Where in pending a header may begin: text that arrives a byte at a time is not
+    // searched again from its start for every byte.
+    int headerFree = 0;
 };

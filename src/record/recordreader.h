@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <optional>
 
 class QIODevice;
@@ -19,7 +20,7 @@ class QIODevice;
 // NUL bytes in place of what never reached the disk. The rows before it are read, and
 // the reading ends without an error, with lastLineCutShort() true.
 //
-// The device is read in large blocks, beyond the record last returned; memory stays
+// The device is read in blocks of 64 KiB, beyond the record last returned; memory stays
 // within a few hundred KiB whatever the file holds.
 class RecordReader
 {
@@ -43,6 +44,12 @@ public:
     // The records that next() has returned.
     qint64 recordsRead() const { return records; }
 
+    // A reading on a thread of its own ends once *stop is true: it is looked at before
+    // each block, however long the line or the run of NUL bytes it is in. next() then
+    // returns false as at the end of the data, with stopped() true.
+    void setStopFlag(const std::atomic<bool> *stop) { stopFlag = stop; }
+    bool stopped() const { return isStopped; }
+
 private:
     struct Line
     {
@@ -53,6 +60,7 @@ private:
 
     bool readLine(Line *line);
     bool readBlock();
+    qint64 readMore(qsizetype kept);
     bool readNulTail(Line *line);
     bool readFirstLine(Line *line);
     bool splitCsv(Line line, Fields *fields);
@@ -64,9 +72,11 @@ private:
     bool failForGood(qint64 line, const QString &message);
     bool failReading();
     bool endCutShort();
+    bool stopRequested();
 
     QIODevice *device;
     QByteArray buffer;       // blocks from the device; lines are read out of it in place
+    qint64 blockSize;        // what the next read asks for
     qsizetype lineStart = 0; // the first byte not yet returned as a line
     qsizetype searched = 0;  // bytes from lineStart on that hold no line end
     bool lineEnded = false;  // the last line returned had its line break
@@ -83,4 +93,6 @@ private:
     QString error;
     bool rowStopsEarly = false; // the row that did not read may be one that a cut shortened
     bool errorIsFinal = false;  // not to be taken for a cut-short last line
+    const std::atomic<bool> *stopFlag = nullptr;
+    bool isStopped = false;
 };

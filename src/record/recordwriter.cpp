@@ -1,70 +1,26 @@
 #include "record/recordwriter.h"
 
-#include <QFileDevice>
-#include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
 // Room for one row of either format with a long port name; a recorder flushes once a
 // second, so the buffer rarely grows past a few hundred rows.
 constexpr int RowReserve = 1024;
-
-// The bytes the file took; *errorNumber says why it took no more.
-qint64 writeAll(int fd, const QByteArray &data, int *errorNumber)
-{
-    qint64 taken = 0;
-    while (taken < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + taken, size_t(data.size() - taken));
-        if (n > 0) {
-            taken += n;
-        } else if (n == 0 || errno != EINTR) {
-            *errorNumber = n == 0 ? EIO : errno;
-            break;
-        }
-    }
-    return taken;
-}
-
-// Takes the last `taken` bytes off a regular file whose end they are. The offset is
-// past them also when the file is opened for appending (">>"), where it says nothing
-// before the first write.
-void cutBack(int fd, qint64 taken)
-{
-    struct stat status = {};
-    const off_t end = ::lseek(fd, 0, SEEK_CUR);
-    if (end < taken || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        status.st_size != end)
-        return;
-    if (::ftruncate(fd, end - taken) == 0) {
-        ::lseek(fd, end - taken, SEEK_SET);
-        ::fdatasync(fd);
-    }
-}
 } // namespace
 
 RecordWriter::RecordWriter(QIODevice *device, RecordFormat format)
-    : device(device), recordFormat(format)
+    : lines(device), recordFormat(format)
 {
-    pending.reserve(64 * RowReserve);
-    sinceSync.start();
+    lines.pending().reserve(64 * RowReserve);
 }
 
 void RecordWriter::writeHeader()
 {
-    if (recordFormat != RecordFormat::Csv)
-        return;
-    const int fd = descriptor();
-    struct stat status = {};
-    const bool holdsRows =
-        fd >= 0 ? ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0
-                : !device->isSequential() && device->size() > 0;
-    if (!holdsRows)
-        pending.append(csvHeaderRow());
+    if (recordFormat == RecordFormat::Csv && !lines.holdsData())
+        lines.append(csvHeaderRow());
 }
 
 void RecordWriter::write(const TelemetryRecord &record)
 {
+    QByteArray &pending = lines.pending();
     if (pending.capacity() - pending.size() < RowReserve)
         pending.reserve(2 * pending.capacity() + RowReserve);
     appendRecordRow(pending, record, recordFormat);
@@ -73,67 +29,22 @@ void RecordWriter::write(const TelemetryRecord &record)
 
 bool RecordWriter::flush()
 {
-    if (!writePending())
-        return false;
-    if (unsynced && sinceSync.hasExpired(SyncIntervalMs))
-        return sync();
-    return true;
+    const bool written = lines.flush();
+    countWrittenRows();
+    return written;
 }
 
 bool RecordWriter::sync()
 {
-    if (!writePending())
-        return false;
-    sinceSync.start();
-    const int fd = descriptor();
-    if (!unsynced || fd < 0)
-        return true;
-    unsynced = false;
-    // A pipe or a terminal has no disk to sync (EINVAL). A disk that took the rows into
-    // its cache but cannot store them says so only here.
-    if (::fdatasync(fd) == 0 || errno == EINVAL || errno == EROFS)
-        return true;
-    fail(errno);
-    return false;
+    const bool written = lines.sync();
+    countWrittenRows();
+    return written;
 }
 
-bool RecordWriter::writePending()
+void RecordWriter::countWrittenRows()
 {
-    if (!error.isEmpty())
-        return false;
-    if (pending.isEmpty())
-        return true;
-    // QFile reports a write the disk took only part of as a success of fewer bytes
-    // without the system's reason, and a buffered QFile only at its flush(), as
-    // "Unknown error": a file's rows go to its descriptor instead.
-    if (const int fd = descriptor(); fd >= 0) {
-        int errorNumber = 0;
-        const qint64 taken = writeAll(fd, pending, &errorNumber);
-        if (taken != pending.size()) {
-            if (taken > 0)
-                cutBack(fd, taken);
-            fail(errorNumber);
-            return false;
-        }
-    } else if (device->write(pending) != pending.size()) {
-        error = device->errorString();
-        return false;
-    }
-    pending.resize(0);
+    if (lines.bufferedBytes() > 0)
+        return;
     rowCount += pendingRows;
     pendingRows = 0;
-    unsynced = true;
-    return true;
-}
-
-void RecordWriter::fail(int errorNumber)
-{
-    systemError = errorNumber;
-    error = qt_error_string(errorNumber);
-}
-
-int RecordWriter::descriptor() const
-{
-    const auto *file = qobject_cast<const QFileDevice *>(device);
-    return file ? file->handle() : -1;
 }

@@ -1,28 +1,21 @@
 #pragma once
 
+#include "record/linefilewriter.h"
 #include "record/recordformat.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QString>
 
 class QIODevice;
 
-// Writes a recording onto a device, whole rows only. Rows gather in memory until
-// flush(), which hands them to the device in one write: a process killed between two
-// flushes loses the rows since the last one and never leaves half a row behind. When
-// a file takes only part of a write (a full disk, the size limit), it is cut back to
-// the last whole row, so that it stays readable; the error then gives the system's
-// reason. A flush() also makes a file's rows durable (fdatasync) once SyncIntervalMs
-// have passed since the last time: with a flush once a second, as the recorders do,
-// a row is on the disk within 10 s of arriving, which is what a power cut can cost.
-//
-// A file's rows go straight to its descriptor: nothing else may write through the
-// same QFile while the writer has it.
+// Writes a recording onto a device, whole rows only, through a LineFileWriter: rows
+// gather in memory until flush(), a file that takes only part of them is cut back to
+// its last whole row, and the rows are synced onto the disk every SyncIntervalMs and
+// by sync().
 class RecordWriter
 {
 public:
-    static constexpr int SyncIntervalMs = 9000;
+    static constexpr int SyncIntervalMs = LineFileWriter::SyncIntervalMs;
 
     RecordWriter(QIODevice *device, RecordFormat format);
 
@@ -41,23 +34,16 @@ public:
     // Rows the device has taken, and rows waiting for the next flush().
     qint64 rowsWritten() const { return rowCount; }
     qint64 rowsPending() const { return pendingRows; }
-    int bufferedBytes() const { return int(pending.size()); }
-    QString errorString() const { return error; }
+    int bufferedBytes() const { return lines.bufferedBytes(); }
+    QString errorString() const { return lines.errorString(); }
     // The system's errno for the failure, 0 when there is none or the device is no file.
-    int errorNumber() const { return systemError; }
+    int errorNumber() const { return lines.errorNumber(); }
 
 private:
-    bool writePending();
-    void fail(int errorNumber);
-    int descriptor() const;
+    void countWrittenRows();
 
-    QIODevice *device;
+    LineFileWriter lines;
     RecordFormat recordFormat;
-    QByteArray pending;
     qint64 rowCount = 0;
     qint64 pendingRows = 0;
-    bool unsynced = false;
-    QElapsedTimer sinceSync;
-    QString error;
-    int systemError = 0;
 };

@@ -10,12 +10,14 @@ ReportData::Verdict ReportData::verdict() const
 {
     if (!judged)
         return Verdict::NotJudged;
-    if (std::any_of(checks.begin(), checks.end(), [](const CheckRow &row) { return row.failed(); }))
-        return Verdict::Fail;
-    if (std::any_of(checks.begin(), checks.end(),
-                    [](const CheckRow &row) { return !row.error.isEmpty(); }))
-        return Verdict::Error;
-    return Verdict::Pass;
+    auto any = [this](CheckResult result) {
+        return std::any_of(checks.begin(), checks.end(),
+                           [result](const CheckRow &row) { return row.result == result; });
+    };
+    // As check's exit status: a row that could not be judged outweighs one that failed.
+    return any(CheckResult::Error)  ? Verdict::Error
+           : any(CheckResult::Fail) ? Verdict::Fail
+                                    : Verdict::Pass;
 }
 
 void concludeReport(ReportData *data)
@@ -33,7 +35,12 @@ void concludeReport(ReportData *data)
     data->checks.clear();
     if (!data->judged)
         return;
-    data->checks = checkRows(data->limits, data->tally);
+    PortCheck check;
+    check.port = data->session.port();
+    check.tally = data->tally;
+    check.startMs = data->session.firstMs();
+    check.endMs = data->session.lastMs();
     if (data->limits.health.any())
-        data->checks += healthCheckRows(data->limits.health, health, data->session.port());
+        check.healthRows = healthCheckRows(data->limits.health, health, check.port);
+    data->checks = checkRows(data->limits, check);
 }

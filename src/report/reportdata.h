@@ -19,7 +19,7 @@ class TrendStore;
 // health, and the trends store its plots draw from.
 struct ReportData
 {
-    // Error: nothing failed, but a [health] limit could not be measured, as check says.
+    // Error: a row could not be judged (a [health] limit not measured), as check says.
     enum class Verdict { Pass, Fail, Error, NotJudged };
 
     QString title;

@@ -22,12 +22,21 @@ const QColor BarColour(0x1f, 0x77, 0xb4);
 const QColor HighColour(0xe0, 0x7b, 0x00);
 const QColor WeakestColour(0xd0, 0x00, 0x00);
 
-// Printed pages read smaller type than a screen: every axis and legend of the plot
-// gets the report's.
-void usePrintFonts(QCustomPlot *plot)
+QFont printFont()
 {
     QFont font(QStringLiteral("DejaVu Sans"), 7);
     font.setStyleStrategy(QFont::PreferNoShaping);
+    return font;
+}
+
+// Printed pages read smaller type than a screen: every axis, legend and label of the
+// plot gets the report's. Legend entries and labels take it when they are made.
+void usePrintFonts(QCustomPlot *plot)
+{
+    const QFont font = printFont();
+    for (int i = 0; i < plot->itemCount(); ++i)
+        if (auto *label = qobject_cast<QCPItemText *>(plot->item(i)))
+            label->setFont(font);
     for (QCPAxisRect *rect : plot->axisRects())
         for (QCPAxis *axis : rect->axes()) {
             axis->setTickLabelFont(font);
@@ -63,8 +72,10 @@ ReportFigure trendsFigure(const ReportData &data)
     plot.setStore(data.store.get());
     TrendsAnnotations annotations(&plot, plot.cellRect(), plot.currentRect(),
                                   plot.temperatureRect());
-    if (data.judged)
+    if (data.judged) {
         annotations.setLimits(data.limits);
+        usePrintFonts(&plot);
+    }
     annotations.addEvents(data.events);
     // A report goes to people in other time zones: its times are UTC throughout.
     if (auto ticker = qSharedPointerCast<QCPAxisTickerDateTime>(plot.timeAxis()->ticker()))

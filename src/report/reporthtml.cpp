@@ -276,26 +276,25 @@ void Writer::checks()
                      "the recording against a limits file."));
         return;
     }
-    paragraph(tr("Against %1, as keldro-cli check --recording judges. A check fails when its alarm "
-                 "was raised, even if it cleared later.")
+    paragraph(tr("Against %1, as keldro-cli check --recording judges. A check fails when its "
+                 "alarm was raised, even if it cleared later; n/a when no frame carried its "
+                 "value.")
                   .arg(data.limitsFile));
     tableStart({tr("Check"), tr("Limit"), tr("Worst"), tr("At"), tr("Raised"),
                 tr("First raised (UTC)"), tr("Result")});
-    QStringList unmeasured;
+    QStringList notJudged;
     for (const CheckRow &check : data.checks) {
-        const QString result = !check.error.isEmpty() ? QStringLiteral("ERROR")
-                               : check.failed()       ? QStringLiteral("FAIL")
-                                                      : QStringLiteral("PASS");
+        const QString result = QLatin1String(checkResultWord(check.result));
         row({check.name, check.limit, check.worst, check.at, QString::number(check.raised),
              check.firstRaised ? utcTimeMs(check.firstRaised->timeMs) : QStringLiteral("-"),
              result},
             {QString(), QString(), QString(), QString(), QString(), QStringLiteral("time"),
-             result.toLower()});
-        if (!check.error.isEmpty())
-            unmeasured << tr("%1 could not be judged: %2.").arg(check.name, check.error);
+             check.result == CheckResult::NotApplicable ? QString() : result.toLower()});
+        if (!check.reason.isEmpty())
+            notJudged << QStringLiteral("%1 %2: %3.").arg(check.name, result, check.reason);
     }
     tableEnd();
-    for (const QString &text : qAsConst(unmeasured))
+    for (const QString &text : qAsConst(notJudged))
         paragraph(text);
 }
 

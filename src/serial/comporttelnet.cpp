@@ -13,6 +13,10 @@
 // DO BINARY, DO COM-PORT-OPTION, ...) before it has read the client's, so an answer
 // is only sent when it changes the state of an option: two ends that each answer
 // every answer would negotiate for ever.
+//
+// What the server sends is bounded: a subnegotiation longer than any the option knows,
+// or one that opens another before it has ended, ends the decoding for good. The
+// bytes after it are neither kept nor taken for the board's, and the line closes.
 
 namespace {
 
@@ -98,6 +102,8 @@ QByteArray ComPortTelnet::decode(const QByteArray &bytes)
     for (const char c : bytes) {
         const uchar b = uchar(c);
         switch (state) {
+        case State::Malformed:
+            return data;
         case State::Data:
             if (b == Iac)
                 state = State::Command;
@@ -124,13 +130,21 @@ QByteArray ComPortTelnet::decode(const QByteArray &bytes)
         case State::Sub:
             if (b == Iac)
                 state = State::SubCommand;
-            else
+            else if (sub.size() < MaxSubnegotiationBytes)
                 sub.append(c);
+            else
+                malformed();
             break;
         case State::SubCommand:
-            if (b == Iac) {
-                sub.append(c);
-                state = State::Sub;
+            if (b == Sb) {
+                malformed();
+            } else if (b == Iac) {
+                if (sub.size() < MaxSubnegotiationBytes) {
+                    sub.append(c);
+                    state = State::Sub;
+                } else {
+                    malformed();
+                }
             } else {
                 // SE, or a server that broke off its subnegotiation: either way it
                 // ends here.
@@ -149,6 +163,13 @@ void ComPortTelnet::setBaudRate(qint32 rate)
     wantedRate = rate;
     if (ours[ComPortOption])
         replies += subnegotiation(SetBaudRate, rateValue(rate));
+}
+
+void ComPortTelnet::askBaudRate()
+{
+    // Rate 0 asks for the rate the server has, and changes nothing.
+    if (ours[ComPortOption])
+        replies += subnegotiation(SetBaudRate, rateValue(0));
 }
 
 QByteArray ComPortTelnet::takeReplies()
@@ -208,8 +229,16 @@ void ComPortTelnet::handleSub()
     if (code == ServerOffset + SetBaudRate && sub.size() >= 6) {
         const auto byte = [this](int i) { return quint32(uchar(sub.at(i))); };
         confirmedRate = qint32(byte(2) << 24 | byte(3) << 16 | byte(4) << 8 | byte(5));
+        ++answers;
     }
     // Line and modem state notifications tell the tool nothing it acts on.
+}
+
+void ComPortTelnet::malformed()
+{
+    state = State::Malformed;
+    sub.clear();
+    sub.squeeze();
 }
 
 void ComPortTelnet::sendSettings()

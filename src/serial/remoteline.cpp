@@ -1,9 +1,12 @@
 #include "serial/remoteline.h"
 
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QTcpSocket>
 #include <QTimer>
 #include <cstring>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 
 // Opening.
 //
@@ -19,7 +22,32 @@
 // A stopped server, a rebooted rack computer or a broken network shows as the
 // connection closed or failing. The line then reports lost() once and writes
 // nothing more; the owner closes it, as it closes a local port whose adapter was
-// pulled.
+// pulled. A server that sends a subnegotiation ComPortTelnet cannot trust closes it
+// too: what follows would be taken for the board's bytes.
+//
+// Closing without losing a command.
+//
+// A frame written to the socket is first in this process's buffer, then in the
+// kernel's, then in the server's, and only then on the board's wire; ser2net throws
+// away what it has not yet written to its port when the client hangs up. Closing as
+// soon as the kernel had the frame lost one command in ten over raw TCP and one in
+// twenty over RFC 2217. A line with bytes on their way therefore keeps its
+// connection until
+//   - the socket has handed every byte to the kernel;
+//   - the server has taken them: on rfc2217:// it has answered a question about its
+//     rate (SET-BAUDRATE 0), which it does only after it has handled every byte
+//     before the question; on tcp:// the kernel counts no byte the server has not
+//     acknowledged (SIOCOUTQ);
+//   - the server has had the time to put them on its wire: the bytes' time at the
+//     line's rate, from the moment it had them (10 bits a byte with start and stop
+//     bit: a 12-byte command takes 1 ms at 115200 baud, 12.5 ms at 9600), and
+//     ServerLatencyMs on top. 100 ms is ample for a server on a busy rack computer to
+//     be scheduled, read its socket and write its port, and a client that waited
+//     that long lost no command through ser2net; it costs one tenth of a second at
+//     the end of keldro-cli send and at the close of a port that was just written to.
+// A connection that breaks before then leaves the command not known to have arrived.
+// keldro-cli send waits for all that before it says "sent"; a close does it after
+// the line has closed, with the connection held a little longer.
 
 namespace {
 
@@ -37,12 +65,39 @@ RemoteLine::Failure failureOf(QAbstractSocket::SocketError error)
     }
 }
 
+// Bytes the kernel holds for the server, sent or not, that it has not acknowledged.
+qint64 unacknowledgedBytes(const QTcpSocket *socket)
+{
+    int bytes = 0;
+    if (::ioctl(int(socket->socketDescriptor()), SIOCOUTQ, &bytes) != 0)
+        return 0;
+    return bytes;
+}
+
+// What bytes take on the board's wire: 8N1 sends ten bits for each.
+qint64 lineTimeMs(qint64 bytes, qint32 baudRate)
+{
+    return baudRate > 0 ? (bytes * 10 * 1000 + baudRate - 1) / baudRate : 0;
+}
+
+// A drain waits for things that no signal announces (the kernel's acknowledgement,
+// the linger): it looks again this often.
+constexpr int DrainPollMs = 5;
+
 } // namespace
 
 RemoteLine::RemoteLine(QObject *parent)
-    : QIODevice(parent), socket(new QTcpSocket(this)), deadline(new QTimer(this))
+    : QIODevice(parent), socket(new QTcpSocket(this)), deadline(new QTimer(this)),
+      drainTimer(new QTimer(this))
 {
+    clock.start();
     deadline->setSingleShot(true);
+    drainTimer->setInterval(DrainPollMs);
+    connect(drainTimer, &QTimer::timeout, this, [this] {
+        if (advanceDrain() == Drain::Going && clock.elapsed() - drainStarted < DrainTimeoutMs)
+            return;
+        endDrain();
+    });
     connect(deadline, &QTimer::timeout, this, [this] {
         finishOpening(state == State::Negotiating ? Failure::ComPortSilent : Failure::TimedOut);
     });
@@ -53,7 +108,7 @@ RemoteLine::RemoteLine(QObject *parent)
         // A wait that found nothing reports a timeout; the attempt's time is kept here.
         if (e == QAbstractSocket::SocketTimeoutError)
             return;
-        if (isOpening() && e != QAbstractSocket::RemoteHostClosedError)
+        if (connecting() && e != QAbstractSocket::RemoteHostClosedError)
             finishOpening(failureOf(e), socket->errorString());
         else
             onSocketGone();
@@ -71,15 +126,34 @@ RemoteLine::RemoteLine(QObject *parent)
 
 RemoteLine::~RemoteLine()
 {
+    // The program is closing: what is on its way still goes out, as after a close.
     close();
+    openAfterDrain = false;
+    if (state == State::Draining) {
+        drainWithin(int(DrainTimeoutMs - (clock.elapsed() - drainStarted)));
+        endDrain();
+    }
 }
 
-void RemoteLine::startOpen(const PortUrl &portUrl, qint32 baudRate)
+void RemoteLine::startOpen(const PortUrl &portUrl, qint32 rate)
 {
     close();
     url = portUrl;
-    telnet = ComPortTelnet(baudRate);
+    baudRate = rate;
     lastFailure = Failure::None;
+    // The server serves its port to one client at a time: the new connection waits
+    // until the old one has seen its bytes out.
+    if (state == State::Draining)
+        openAfterDrain = true;
+    else
+        connectNow();
+}
+
+void RemoteLine::connectNow()
+{
+    telnet = ComPortTelnet(baudRate);
+    reportedRate = 0;
+    drainDue = false;
     state = State::Connecting;
     attemptTime.start();
     deadline->start(OpenTimeoutMs);
@@ -89,7 +163,11 @@ void RemoteLine::startOpen(const PortUrl &portUrl, qint32 baudRate)
 bool RemoteLine::waitForOpened()
 {
     waiting = true;
-    while (isOpening()) {
+    if (state == State::Draining) {
+        drainWithin(int(DrainTimeoutMs - (clock.elapsed() - drainStarted)));
+        endDrain();
+    }
+    while (connecting()) {
         const int left = int(OpenTimeoutMs - attemptTime.elapsed());
         const State before = state;
         const bool ready =
@@ -106,20 +184,113 @@ bool RemoteLine::waitForOpened()
     return state == State::Open;
 }
 
-void RemoteLine::setBaudRate(qint32 baudRate)
+void RemoteLine::setBaudRate(qint32 rate)
 {
-    if (url.protocol != PortUrl::Protocol::Rfc2217 || state == State::Closed)
+    baudRate = rate;
+    if (url.protocol != PortUrl::Protocol::Rfc2217 || (state != State::Open && !connecting()))
         return;
-    telnet.setBaudRate(baudRate);
+    telnet.setBaudRate(rate);
     socket->write(telnet.takeReplies());
+}
+
+bool RemoteLine::waitForWrittenOut(int msecs)
+{
+    if (state != State::Open)
+        return false;
+    if (!drainDue)
+        return true;
+    startDrain();
+    return drainWithin(msecs) && state == State::Open;
 }
 
 void RemoteLine::close()
 {
     deadline->stop();
-    state = State::Closed;
+    openAfterDrain = false;
     incoming.clear();
     unreportedWrites = 0;
+    if (state == State::Open && drainDue && socket->state() == QAbstractSocket::ConnectedState) {
+        state = State::Draining;
+        startDrain();
+        drainTimer->start();
+    } else if (state != State::Draining) {
+        state = State::Closed;
+        drainDue = false;
+        disconnectSocket();
+    }
+    if (isOpen())
+        QIODevice::close();
+}
+
+void RemoteLine::startDrain()
+{
+    drainStarted = clock.elapsed();
+    lingerUntil = -1;
+    barrierAnswers = telnet.rateAnswers();
+    barrierAsked = false;
+    if (url.protocol == PortUrl::Protocol::Rfc2217) {
+        telnet.askBaudRate();
+        const QByteArray question = telnet.takeReplies();
+        barrierAsked = !question.isEmpty();
+        socket->write(question);
+    }
+}
+
+RemoteLine::Drain RemoteLine::advanceDrain()
+{
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return Drain::Failed;
+    const qint64 now = clock.elapsed();
+    if (lingerUntil < 0) {
+        if (socket->bytesToWrite() > 0)
+            return Drain::Going;
+        const bool taken =
+            barrierAsked ? telnet.rateAnswers() > barrierAnswers : unacknowledgedBytes(socket) == 0;
+        if (!taken)
+            return Drain::Going;
+        lingerUntil =
+            qMax(lineClearAt, now + lineTimeMs(lastWriteBytes, baudRate)) + ServerLatencyMs;
+    }
+    if (now < lingerUntil)
+        return Drain::Going;
+    drainDue = false;
+    return Drain::Done;
+}
+
+bool RemoteLine::drainWithin(int msecs)
+{
+    const QDeadlineTimer until(qMax(0, msecs));
+    for (;;) {
+        const Drain result = advanceDrain();
+        if (result != Drain::Going)
+            return result == Drain::Done;
+        if (until.hasExpired())
+            return false;
+        // The server's answer comes as bytes to read; readyRead() decodes them.
+        const int wait = int(qMin<qint64>(until.remainingTime(), DrainPollMs));
+        if (socket->bytesToWrite() > 0)
+            socket->waitForBytesWritten(wait);
+        else
+            socket->waitForReadyRead(wait);
+    }
+}
+
+void RemoteLine::endDrain()
+{
+    if (state != State::Draining)
+        return;
+    drainTimer->stop();
+    drainDue = false;
+    state = State::Closed;
+    disconnectSocket();
+    if (openAfterDrain) {
+        openAfterDrain = false;
+        connectNow();
+    }
+}
+
+void RemoteLine::disconnectSocket()
+{
     if (socket->state() != QAbstractSocket::UnconnectedState) {
         // Unread bytes would make the kernel answer the close with a reset, which may
         // throw away a command frame not yet sent.
@@ -128,8 +299,6 @@ void RemoteLine::close()
         if (socket->state() != QAbstractSocket::UnconnectedState)
             socket->abort();
     }
-    if (isOpen())
-        QIODevice::close();
 }
 
 qint64 RemoteLine::bytesAvailable() const
@@ -168,6 +337,10 @@ qint64 RemoteLine::writeData(const char *data, qint64 size)
     if (socket->write(wire) != wire.size())
         return -1;
     unreportedWrites += size;
+    const qint64 now = clock.elapsed();
+    lineClearAt = qMax(lineClearAt, now) + lineTimeMs(size, baudRate);
+    lastWriteBytes = size;
+    drainDue = true;
     return size;
 }
 
@@ -193,16 +366,29 @@ void RemoteLine::onSocketReadyRead()
     const QByteArray bytes = socket->readAll();
     const QByteArray data =
         url.protocol == PortUrl::Protocol::RawTcp ? bytes : telnet.decode(bytes);
+    // A line that is closing only listens for the server's answer.
+    if (state == State::Draining) {
+        if (telnet.isMalformed())
+            endDrain();
+        else
+            socket->write(telnet.takeReplies());
+        return;
+    }
     incoming += data;
     if (url.protocol == PortUrl::Protocol::Rfc2217) {
         const QByteArray replies = telnet.takeReplies();
-        if (!replies.isEmpty())
+        if (!replies.isEmpty() && !telnet.isMalformed())
             socket->write(replies);
         if (state == State::Negotiating) {
-            if (telnet.comPortRefused())
+            if (telnet.isMalformed())
+                finishOpening(Failure::Other,
+                              tr("the server sent a malformed Telnet subnegotiation"));
+            else if (telnet.comPortRefused())
                 finishOpening(Failure::ComPortRefused);
             else if (telnet.confirmedBaudRate() > 0)
                 finishOpening(Failure::None);
+            if (state == State::Open)
+                checkRate();
             return;
         }
     }
@@ -210,11 +396,38 @@ void RemoteLine::onSocketReadyRead()
         ++arrivals;
         emit readyRead();
     }
+    if (state != State::Open)
+        return;
+    if (telnet.isMalformed()) {
+        state = State::Closed;
+        socket->abort();
+        emit lost(tr("Connection to %1 closed: the server sent a malformed Telnet subnegotiation")
+                      .arg(url.hostAndPort()));
+        return;
+    }
+    checkRate();
+}
+
+void RemoteLine::checkRate()
+{
+    const qint32 set = telnet.confirmedBaudRate();
+    if (set <= 0 || set == reportedRate)
+        return;
+    if (set == telnet.wantedBaudRate()) {
+        reportedRate = 0;
+        return;
+    }
+    reportedRate = set;
+    emit baudRateDiffers(set, telnet.wantedBaudRate());
 }
 
 void RemoteLine::onSocketGone()
 {
-    if (isOpening()) {
+    if (state == State::Draining) {
+        endDrain();
+        return;
+    }
+    if (connecting()) {
         // ser2net says why before it hangs up, "Port already in use" for one.
         const QString said = QString::fromLatin1(incoming.left(120)).simplified();
         finishOpening(Failure::Other, said.isEmpty()
@@ -235,7 +448,7 @@ void RemoteLine::onSocketGone()
 
 void RemoteLine::finishOpening(Failure failure, const QString &why)
 {
-    if (!isOpening())
+    if (!connecting())
         return;
     deadline->stop();
     lastFailure = failure;

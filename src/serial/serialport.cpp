@@ -1,5 +1,6 @@
 #include "serial/serialport.h"
 
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QTimer>
 #include <cstring>
@@ -55,6 +56,10 @@ SerialPort::SerialPort(const QString &name, const PortSettings &settings, QueryM
     connect(remote, &RemoteLine::openFailed, this, [this] {
         setErrorString(remote->errorString());
         emit openFinished(false);
+    });
+    connect(remote, &RemoteLine::baudRateDiffers, this, [this] {
+        if (const QString problem = rateProblem(); !problem.isEmpty())
+            emit lineWarning(problem);
     });
 }
 
@@ -184,6 +189,27 @@ QSerialPort::SerialPortError SerialPort::openError() const
 RemoteLine::Failure SerialPort::remoteOpenError() const
 {
     return remote->failure();
+}
+
+QString SerialPort::rateProblem() const
+{
+    const qint32 set = remote->confirmedBaudRate();
+    if (!PortUrl::isUrl(name) || set <= 0 || set == settings.baudRate)
+        return QString();
+    return tr("the server set %1 baud, not %2").arg(set).arg(settings.baudRate);
+}
+
+bool SerialPort::waitForWrittenOut(int msecs)
+{
+    if (!isOpen())
+        return false;
+    if (link == remote)
+        return remote->waitForWrittenOut(msecs);
+    const QDeadlineTimer until(msecs);
+    while (port->bytesToWrite() > 0)
+        if (until.hasExpired() || !port->waitForBytesWritten(int(until.remainingTime())))
+            return false;
+    return true;
 }
 
 bool SerialPort::isSequential() const

@@ -69,6 +69,14 @@ public:
     QSerialPort::SerialPortError openError() const;
     // Why the last open() of a URL failed; errorString() has the details.
     RemoteLine::Failure remoteOpenError() const;
+    // On an rfc2217:// line whose server set another rate than the one asked for,
+    // "the server set 9600 baud, not 115200"; else empty.
+    QString rateProblem() const;
+
+    // Waits until what was written is on its way to the board for good: handed to
+    // the kernel for a device, which sends it before it closes the line; for a URL,
+    // as RemoteLine::waitForWrittenOut() tells. False when that failed or msecs ran out.
+    bool waitForWrittenOut(int msecs);
 
 signals:
     // The device behind the open port went away (adapter unplugged, pty master
@@ -81,6 +89,9 @@ signals:
     void lineSilent(int silentMs);
     // The end of an attempt that startOpen() began.
     void openFinished(bool opened);
+    // Something about the line the technician should know, which does not close it:
+    // rateProblem() when the server sets another rate.
+    void lineWarning(const QString &text);
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;

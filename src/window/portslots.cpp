@@ -6,11 +6,13 @@
 #include "window/linkreopener.h"
 #include "window/linkstyle.h"
 #include "window/portlist.h"
+#include "window/seriallog.h"
 #include "window/widget.h"
 #include "window/windowsettings.h"
 
-#include <QDebug>
 #include <limits>
+
+Q_LOGGING_CATEGORY(lcSerial, "keldro.serial", QtInfoMsg)
 
 namespace {
 
@@ -27,7 +29,7 @@ qint32 baudRateFromText(const QString &text)
 void Widget::on_PortNameChanged(const QString &)
 {
     const QString name = currentPortName(ui->comboBox_Port);
-    qDebug().noquote() << "setPortNam:" << name;
+    qCDebug(lcSerial).noquote() << "setPortNam:" << name;
     serialPort->setPortName(name);
     rememberLinkChoice();
 }
@@ -35,7 +37,7 @@ void Widget::on_PortNameChanged(const QString &)
 void Widget::on_BaudRateChanged(int)
 {
     const QString text = ui->comboBox_BaudRate->currentText();
-    qDebug().noquote() << "setBaudRate:" << text;
+    qCDebug(lcSerial).noquote() << "setBaudRate:" << text;
     serialPort->setBaudRate(baudRateFromText(text));
     rememberLinkChoice();
 }

@@ -3,11 +3,11 @@
 #include "serial/serialport.h"
 #include "ui_widget.h"
 #include "window/alarms/valuefieldmarks.h"
+#include "window/seriallog.h"
 #include "window/telemetryview.h"
 #include "window/widget.h"
 
 #include <QDateTime>
-#include <QDebug>
 
 // Frames are taken out of what arrives by their content, the moment their last
 // byte is here, so frames that pile up while the window is busy are each shown, in
@@ -17,7 +17,7 @@ void Widget::on_ReadyRead()
     if (serialPort->bytesAvailable() == 0)
         return;
     const QByteArray chunk = serialPort->readAll();
-    qDebug() << "bytes.size:" << chunk.size();
+    qCDebug(lcSerial) << "bytes.size:" << chunk.size();
     takeStreamItems(receiveStream.feed(chunk));
 }
 

@@ -5,6 +5,7 @@
 #include "report/reportjob.h"
 #include "window/alarms/eventlog.h"
 #include "window/alarms/windowjudge.h"
+#include "window/trends/trendswindow.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -18,6 +19,17 @@
 ReportExport::ReportExport(QWidget *window, WindowJudge *judge)
     : QObject(window), window(window), judge(judge)
 {}
+
+void ReportExport::watch(TrendsWindow *trends)
+{
+    connect(trends, &TrendsWindow::reportRequested, this, [this, trends] {
+        const QString recording = trends->recordingPath();
+        if (recording.isEmpty())
+            exportSession(trends, trends->store());
+        else
+            exportRecording(trends, recording);
+    });
+}
 
 void ReportExport::frameAccepted(const TelemetryRecord &record)
 {

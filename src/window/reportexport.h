@@ -9,6 +9,7 @@
 class QWidget;
 class ReportJob;
 class TrendStore;
+class TrendsWindow;
 class WindowJudge;
 struct TelemetryRecord;
 
@@ -29,6 +30,10 @@ public:
     // One frame the window accepted. A frame of another port starts a new session, as
     // the judge does.
     void frameAccepted(const TelemetryRecord &record);
+
+    // A trends window's Export report… reports what it shows: its recording, or the live
+    // session.
+    void watch(TrendsWindow *trends);
 
     // Asks for a file, then makes the report; a message box tells why when it fails.
     void exportSession(QWidget *parent, const TrendStore &store);

@@ -163,6 +163,19 @@ void appendToReceiveLog(QPlainTextEdit *log, const QByteArray &chunk)
     log->setTextCursor(end);
 }
 
+void appendLineToReceiveLog(QPlainTextEdit *log, const QString &line)
+{
+    if (log->maximumBlockCount() != LogMaxLines)
+        log->setMaximumBlockCount(LogMaxLines);
+    // Not in the middle of the board's line, and what the board says next starts on a
+    // line of its own.
+    QTextCursor end(log->document());
+    end.movePosition(QTextCursor::End);
+    const bool midLine = end.block().length() > 1;
+    end.insertText((midLine ? QStringLiteral("\n") : QString()) + line + QLatin1Char('\n'));
+    log->setTextCursor(end);
+}
+
 void showTelemetry(Ui::Widget &ui, const TelemetryTexts &texts)
 {
     const auto cells = cellFields(ui);

@@ -8,6 +8,7 @@
 #include <array>
 
 class QPlainTextEdit;
+class QString;
 class QTextBrowser;
 struct TelemetryTexts;
 
@@ -38,3 +39,6 @@ void showTelemetry(Ui::Widget &ui, const TelemetryTexts &texts);
 // Adds what the board said outside its frames to the end of the receive log,
 // keeping the log bounded and its view on the newest text.
 void appendToReceiveLog(QPlainTextEdit *log, const QByteArray &chunk);
+// Adds a line of the window's own (an alarm raised or cleared) to the end of the
+// receive log, on a line of its own between what the board said.
+void appendLineToReceiveLog(QPlainTextEdit *log, const QString &line);

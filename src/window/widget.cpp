@@ -1,13 +1,16 @@
 #include "window/widget.h"
 
+#include "judge/alarmtext.h"
 #include "protocol/telemetryrecord.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "ui_widget.h"
+#include "window/alarms/alarmstrip.h"
 #include "window/alarms/valuefieldmarks.h"
 #include "window/alarms/windowjudge.h"
 #include "window/linkreopener.h"
 #include "window/linkstyle.h"
+#include "window/portboxstyle.h"
 #include "window/portlist.h"
 #include "window/telemetryview.h"
 #include "window/windowmenu.h"
@@ -60,6 +63,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     if (rememberedPort >= 0)
         ui->comboBox_Port->setCurrentIndex(rememberedPort);
     showCurrentPortToolTip(ui->comboBox_Port);
+    PortBoxStyle::install(ui->comboBox_Port);
 
     for (const int rate : BaudRates)
         ui->comboBox_BaudRate->addItem(QString::number(rate), rate);
@@ -91,6 +95,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     connect(ui->checkBox_Trans, SIGNAL(stateChanged(int)), this, SLOT(on_checkBoxTransState()));
     // A vanished device closes the link as if its port had left the list.
     connect(serialPort, &SerialPort::deviceLost, this, &Widget::linkLost);
+    connect(serialPort, &SerialPort::lineWarning, ui->plainTextEdit,
+            &QPlainTextEdit::appendPlainText);
     connect(serialPort, &SerialPort::openFinished, this, &Widget::linkOpenFinished);
     connect(ui->comboBox_Port, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [this] { showCurrentPortToolTip(ui->comboBox_Port); });
@@ -125,12 +131,33 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
         ui->plainTextEdit->appendPlainText(settings->readProblem());
     connect(settings, &WindowSettings::saveFailed, ui->plainTextEdit,
             &QPlainTextEdit::appendPlainText);
+    // The strip has the frame before the judge raises or clears anything with it.
+    strip = new AlarmStrip(this);
+    connect(this, &Widget::frameAccepted, strip,
+            [this](const TelemetryRecord &record) { strip->frameShown(record.telemetry); });
     connect(this, &Widget::frameAccepted, judge, &WindowJudge::frameAccepted);
     connect(judge, &WindowJudge::alarmsChanged, marks,
             [this] { marks->showAlarms(judge->raisedAlarms()); });
+    connect(judge, &WindowJudge::alarmsChanged, strip,
+            [this] { strip->setAlarms(judge->raisedAlarms()); });
+    connect(marks, &ValueFieldMarks::staleChanged, strip, &AlarmStrip::setStale);
+    connect(strip, &AlarmStrip::itemsChanged, menu, &WindowMenu::showAlarms);
+    connect(strip, &AlarmStrip::clicked, menu, &WindowMenu::showEvents);
+    connect(judge, &WindowJudge::eventsAdded, this, &Widget::logAlarms);
     connect(judge, &WindowJudge::eventsAdded, recorder, &WindowRecorder::addEvents);
     connect(judge, &WindowJudge::limitsChanged, recorder,
             [this] { recorder->setKeepEvents(judge->hasLimits()); });
+}
+
+// A line in the receive log for each alarm raised or cleared, among what the board
+// said: the log is where the technician reads back what happened when.
+void Widget::logAlarms(const QVector<JudgeEvent> &events)
+{
+    for (const JudgeEvent &event : events) {
+        const QString line = alarmLogLine(event);
+        if (!line.isEmpty())
+            appendLineToReceiveLog(ui->plainTextEdit, line);
+    }
 }
 
 Widget::~Widget()

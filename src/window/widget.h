@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class AlarmStrip;
 class LinkReopener;
 class QTimer;
 class SerialEnumerator;
@@ -13,6 +14,7 @@ class WindowJudge;
 class WindowMenu;
 class WindowRecorder;
 class WindowSettings;
+struct JudgeEvent;
 struct TelemetryRecord;
 
 QT_BEGIN_NAMESPACE
@@ -73,6 +75,7 @@ private:
     void sendFrame(const uchar *frame, int size);
     bool askOperator(const QString &question);
     void takeStreamItems(const QVector<StreamItem> &items);
+    void logAlarms(const QVector<JudgeEvent> &events);
 
     SerialPort *serialPort;
     SerialEnumerator *portEnumerator;
@@ -84,6 +87,7 @@ private:
     LinkReopener *reopener;
     WindowJudge *judge;
     WindowMenu *menu;
+    AlarmStrip *strip;
     // What the board sent and has not yet made a whole frame or line of text.
     FrameStream receiveStream;
     // Why the reopener's last attempt failed, told in the log already.

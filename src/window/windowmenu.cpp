@@ -11,6 +11,7 @@
 #include "window/alarms/eventswindow.h"
 #include "window/alarms/valuefieldmarks.h"
 #include "window/alarms/windowjudge.h"
+#include "window/health/windowhealth.h"
 #include "window/reportexport.h"
 #include "window/shownvalues.h"
 #include "window/trends/trendswindow.h"
@@ -86,6 +87,7 @@ WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
     : QObject(window), window(window), ui(ui), marks(marks), recorder(recorder), settings(settings),
       judge(judge), reportExport(new ReportExport(window, judge)), baseTitle(window->windowTitle())
 {
+    cellsHealth = new WindowHealth(window, settings, marks);
     recordEntry = addEntry(tr("Record to file…"), QKeySequence(Qt::CTRL | Qt::Key_R),
                            &WindowMenu::toggleRecording);
     addEntry(tr("Trends…"), QKeySequence(Qt::CTRL | Qt::Key_T), &WindowMenu::showTrends);
@@ -98,6 +100,7 @@ WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
     actions << nullptr;
     addEntry(tr("Limits…"), QKeySequence(Qt::CTRL | Qt::Key_L), &WindowMenu::chooseLimits);
     addEntry(tr("Events…"), QKeySequence(Qt::CTRL | Qt::Key_E), &WindowMenu::showEvents);
+    addEntry(tr("Cells…"), QKeySequence(Qt::CTRL | Qt::Key_H), &WindowMenu::showHealth);
     actions << nullptr;
     addEntry(tr("Save receive log…"), QKeySequence(Qt::CTRL | Qt::Key_S),
              &WindowMenu::saveReceiveLog);
@@ -110,7 +113,6 @@ WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
     addEntry(tr("About keldro"), QKeySequence(), &WindowMenu::showAbout);
 
     connect(recorder, &WindowRecorder::failed, this, &WindowMenu::recordingFailed);
-    connect(judge, &WindowJudge::alarmsChanged, this, &WindowMenu::updateTitle);
 
     // A right click on a label, a button or the free space reaches the window; the
     // text fields and the log have menus of their own, which get the entries too.
@@ -231,14 +233,19 @@ bool WindowMenu::startRecording(const QString &path)
     return true;
 }
 
-// The alarm before the recording: of the two it is the one that must not be cut off
-// where the title bar runs out of room.
+void WindowMenu::showAlarms(const QStringList &items)
+{
+    alarmItems = items;
+    updateTitle();
+}
+
+// The alarms before the recording, and their count before the first of them: a window
+// manager cuts a long title in the middle or at the end, and "ALARM (4)" must survive.
 void WindowMenu::updateTitle()
 {
     QString title = baseTitle;
-    const QVector<JudgeEvent> &raised = judge->raisedAlarms();
-    if (!raised.isEmpty())
-        title += tr(" — ALARM: %1").arg(raised.last().text);
+    if (!alarmItems.isEmpty())
+        title += tr(" — ALARM (%1): %2").arg(alarmItems.size()).arg(alarmItems.first());
     if (recorder->isRecording())
         title += tr(" — recording %1").arg(QFileInfo(recorder->path()).fileName());
     window->setWindowTitle(title);
@@ -282,6 +289,7 @@ void WindowMenu::frameAccepted(const TelemetryRecord &record)
     // Made with the first frame, not at the first look, so that it holds the
     // whole session.
     liveTrendsWindow()->addRecord(record);
+    cellsHealth->frameAccepted(record);
     reportExport->frameAccepted(record);
 }
 
@@ -294,7 +302,7 @@ TrendsWindow *WindowMenu::liveTrendsWindow()
         restoreWindowPlace(liveTrends, settings->trendsGeometry());
         liveTrends->installEventFilter(this);
         rememberView(liveTrends);
-        watchReportRequests(liveTrends);
+        reportExport->watch(liveTrends);
         // The judge's log has the events since the window opened; the trends take the
         // rest as they come.
         liveTrends->setLimits(judge->limits());
@@ -302,6 +310,7 @@ TrendsWindow *WindowMenu::liveTrendsWindow()
         connect(judge, &WindowJudge::eventsAdded, liveTrends, &TrendsWindow::addEvents);
         connect(judge, &WindowJudge::limitsChanged, liveTrends,
                 [this] { liveTrends->setLimits(judge->limits()); });
+        addCellsShortcut(liveTrends, QString());
     }
     return liveTrends;
 }
@@ -331,6 +340,7 @@ void WindowMenu::rememberPlaces()
         settings->setTrendsGeometry(liveTrends->saveGeometry());
     if (eventsWindow && eventsWindow->isVisible())
         settings->setEventsGeometry(eventsWindow->saveGeometry());
+    cellsHealth->rememberPlace();
 }
 
 void WindowMenu::setFileDialogOptions(QFileDialog::Options options)
@@ -345,18 +355,6 @@ void WindowMenu::exportReport()
     reportExport->exportSession(window, liveTrendsWindow()->store());
 }
 
-// A trends window's Export report…: of its recording, or of the live session.
-void WindowMenu::watchReportRequests(TrendsWindow *trends)
-{
-    connect(trends, &TrendsWindow::reportRequested, this, [this, trends] {
-        const QString recording = trends->recordingPath();
-        if (recording.isEmpty())
-            reportExport->exportSession(trends, trends->store());
-        else
-            reportExport->exportRecording(trends, recording);
-    });
-}
-
 void WindowMenu::showTrends()
 {
     liveTrendsWindow()->show();
@@ -369,14 +367,20 @@ bool WindowMenu::openRecording(const QString &path)
     auto *trends = new TrendsWindow(window);
     trends->setAttribute(Qt::WA_DeleteOnClose);
     rememberView(trends);
-    watchReportRequests(trends);
+    reportExport->watch(trends);
+    // The limits loaded in the window, now and after: a recording is read against the
+    // limits the technician holds it to, not the ones it was recorded with.
+    trends->setLimits(judge->limits());
+    connect(judge, &WindowJudge::limitsChanged, trends,
+            [this, trends] { trends->setLimits(judge->limits()); });
     QString error;
     if (!trends->openRecording(path, &error)) {
         delete trends;
         warn(tr("Recording not opened"), error);
         return false;
     }
-    settings->addRecentRecording(path);
+    // Offered again once it has been read: the file is only opened on the way.
+    connect(trends, &TrendsWindow::recordingOpened, settings, &WindowSettings::addRecentRecording);
     // The window was made for this recording: without it, it has nothing to show.
     connect(trends, &TrendsWindow::openFailed, this,
             [this, trends](const QString &, const QString &reason) {
@@ -384,6 +388,10 @@ bool WindowMenu::openRecording(const QString &path)
                 warn(tr("Recording not opened"), reason);
             });
     connect(trends, &TrendsWindow::openCancelled, trends, &QWidget::close);
+    // The cells window works the same recording out once the trends have read it, and
+    // shows it for Ctrl+H in the trends window.
+    connect(trends, &TrendsWindow::recordingOpened, cellsHealth, &WindowHealth::takeRecording);
+    addCellsShortcut(trends, path);
     trends->setWindowTitle(tr("keldro trends — %1").arg(QFileInfo(path).fileName()));
     // A second trends window on the first one's place would hide it: that one is
     // placed by the window system.
@@ -513,6 +521,20 @@ void WindowMenu::showEvents()
     eventsWindow->show();
     eventsWindow->raise();
     eventsWindow->activateWindow();
+}
+
+void WindowMenu::showHealth()
+{
+    cellsHealth->showWindow();
+}
+
+void WindowMenu::addCellsShortcut(TrendsWindow *trends, const QString &recording)
+{
+    auto *action = new QAction(tr("Cells…"), trends);
+    action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    trends->addAction(action);
+    connect(action, &QAction::triggered, cellsHealth,
+            [this, recording] { cellsHealth->showSource(recording); });
 }
 
 void WindowMenu::saveReceiveLog()

@@ -12,6 +12,7 @@ class QWidget;
 class ReportExport;
 class TrendsWindow;
 class ValueFieldMarks;
+class WindowHealth;
 class WindowJudge;
 class WindowRecorder;
 class WindowSettings;
@@ -24,10 +25,11 @@ class Widget;
 QT_END_NAMESPACE
 
 // The main window's context menu and its keyboard shortcuts: recording, trends,
-// recordings and the recent ones, a report, limits, events, the receive log, copying
-// the values, reopening a returning port, About. A right click on the window shows the entries;
+// recordings and the recent ones, a report, limits, events, the cells' health, the
+// receive log, copying the values, reopening a returning port, About. A right click on
+// the window shows the entries;
 // the text fields and the receive log show them after their own standard entries. It
-// keeps the window's title: the recording and the newest alarm raised join it.
+// keeps the window's title: the alarms raised and the recording join it.
 class WindowMenu : public QObject
 {
     Q_OBJECT
@@ -63,11 +65,18 @@ public:
     // Export report…: reports of the live session and of the recordings shown.
     ReportExport *reports() const { return reportExport; }
 
-    // One frame the window has accepted, for the live trends and the live report.
+    // One frame the window has accepted, for the live trends, the cells' health and the
+    // live report.
     void frameAccepted(const TelemetryRecord &record);
+    WindowHealth *health() const { return cellsHealth; }
 
-    // The main window is closing: the live trends window's place, if it is shown,
-    // is the one to remember.
+    // The alarms raised now as the alarm strip words them, oldest first: the title
+    // names how many and the first.
+    void showAlarms(const QStringList &items);
+    void showEvents();
+
+    // The main window is closing: the places of the live trends, events and cells
+    // windows, those shown, are the ones to remember.
     void rememberPlaces();
 
 protected:
@@ -86,11 +95,13 @@ private:
     void rememberView(TrendsWindow *trends);
     void showTrends();
     void exportReport();
-    void watchReportRequests(TrendsWindow *trends);
     void chooseRecording();
     void chooseLimits();
     void chooseLimitsFile();
-    void showEvents();
+    void showHealth();
+    // Ctrl+H in a trends window shows its recording (empty: the live board) in the
+    // cells window.
+    void addCellsShortcut(TrendsWindow *trends, const QString &recording);
     void saveReceiveLog();
     void copyValues();
     void showAbout();
@@ -105,7 +116,9 @@ private:
     TrendsWindow *liveTrends = nullptr;
     EventsWindow *eventsWindow = nullptr;
     ReportExport *reportExport;
+    WindowHealth *cellsHealth;
     QString baseTitle;
+    QStringList alarmItems;
     QFileDialog::Options dialogOptions;
     QAction *recordEntry;
     QAction *reopenEntry;

@@ -2,14 +2,13 @@
 
 #include "judge/judgeevent.h"
 #include "protocol/telemetryrecord.h"
+#include "record/linefilewriter.h"
 #include "record/recordwriter.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
-#include <cerrno>
 #include <csignal>
-#include <unistd.h>
 
 namespace {
 // Rows reach the file once a second, as keldro-cli's do: a crash loses at most that
@@ -24,6 +23,7 @@ public:
     QFile file;
     std::unique_ptr<RecordWriter> writer;
     QFile eventsFile;
+    std::unique_ptr<LineFileWriter> events;
     bool keepEvents = false;
     bool eventsStarted = false; // this recording has opened its events file before
 };
@@ -109,6 +109,7 @@ bool WindowRecorder::openEventsFile(QString *error)
                          .arg(d->eventsFile.fileName(), d->eventsFile.errorString());
         return false;
     }
+    d->events = std::make_unique<LineFileWriter>(&d->eventsFile);
     d->eventsStarted = true;
     return true;
 }
@@ -118,12 +119,10 @@ QString WindowRecorder::closeEventsFile()
     if (!d->eventsFile.isOpen())
         return QString();
     QString reason;
-    if (!d->eventsFile.flush())
-        reason = d->eventsFile.errorString();
-    else if (::fdatasync(d->eventsFile.handle()) != 0)
-        reason = qt_error_string(errno);
-    if (!reason.isEmpty())
-        reason = tr("%1 cannot be written: %2").arg(d->eventsFile.fileName(), reason);
+    if (!d->events->sync())
+        reason =
+            tr("%1 cannot be written: %2").arg(d->eventsFile.fileName(), d->events->errorString());
+    d->events.reset();
     d->eventsFile.close();
     return reason;
 }
@@ -170,17 +169,16 @@ void WindowRecorder::addRecord(const TelemetryRecord &record)
         d->writer->write(record);
 }
 
-// Events are few: each reaches the file at once, and the disk when the recording ends.
+// Events are few: each reaches the file at once, whole lines, and the disk as the rows do.
 void WindowRecorder::addEvents(const QVector<JudgeEvent> &events)
 {
-    if (!d->eventsFile.isOpen())
+    if (!d->events)
         return;
-    QByteArray lines;
     for (const JudgeEvent &event : events)
-        lines.append(event.toJson()).append('\n');
-    if (d->eventsFile.write(lines) != lines.size() || !d->eventsFile.flush())
-        fail(tr("%1 cannot be written: %2")
-                 .arg(d->eventsFile.fileName(), d->eventsFile.errorString()));
+        d->events->pending().append(event.toJson()).append('\n');
+    if (!d->events->flush())
+        fail(
+            tr("%1 cannot be written: %2").arg(d->eventsFile.fileName(), d->events->errorString()));
 }
 
 void WindowRecorder::flush()

@@ -20,6 +20,7 @@ constexpr char TrendsGeometry[] = "trends/geometry";
 constexpr char TrendsRange[] = "trends/range";
 constexpr char TrendsHidden[] = "trends/hidden";
 constexpr char EventsGeometry[] = "events/geometry";
+constexpr char HealthGeometry[] = "health/geometry";
 constexpr char LimitsFile[] = "limits/file";
 constexpr char RecordingsFolder[] = "recordings/folder";
 constexpr char RecordingsRecent[] = "recordings/recent";
@@ -186,6 +187,16 @@ QByteArray WindowSettings::eventsGeometry() const
 void WindowSettings::setEventsGeometry(const QByteArray &geometry)
 {
     store(Key::EventsGeometry, geometry);
+}
+
+QByteArray WindowSettings::healthGeometry() const
+{
+    return value(Key::HealthGeometry).toByteArray();
+}
+
+void WindowSettings::setHealthGeometry(const QByteArray &geometry)
+{
+    store(Key::HealthGeometry, geometry);
 }
 
 std::optional<int> WindowSettings::trendsRange() const

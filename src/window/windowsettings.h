@@ -47,13 +47,15 @@ public:
     bool reopenWhenPortReturns() const;
     void setReopenWhenPortReturns(bool reopen);
 
-    // QWidget::saveGeometry() of the main, trends and events windows.
+    // QWidget::saveGeometry() of the main, trends, events and cells windows.
     QByteArray mainGeometry() const;
     void setMainGeometry(const QByteArray &geometry);
     QByteArray trendsGeometry() const;
     void setTrendsGeometry(const QByteArray &geometry);
     QByteArray eventsGeometry() const;
     void setEventsGeometry(const QByteArray &geometry);
+    QByteArray healthGeometry() const;
+    void setHealthGeometry(const QByteArray &geometry);
 
     // The trends window's range in seconds, 0 for all of it, and the names of the
     // series whose lines are hidden.

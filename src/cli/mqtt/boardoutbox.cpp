@@ -1,19 +1,17 @@
 #include "boardoutbox.h"
 
-#include <QMutexLocker>
-
 BoardOutbox::BoardOutbox(qsizetype capacity) : m_capacity(qMax<qsizetype>(1, capacity)) {}
 
 qsizetype BoardOutbox::push(OutboundMessage message)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_messages.push_back(std::move(message));
     return trim();
 }
 
 QList<OutboundMessage> BoardOutbox::take(qsizetype count)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     QList<OutboundMessage> taken;
     while (count-- > 0 && !m_messages.empty()) {
         taken.append(std::move(m_messages.front()));
@@ -24,33 +22,33 @@ QList<OutboundMessage> BoardOutbox::take(qsizetype count)
 
 qsizetype BoardOutbox::putBack(const QList<OutboundMessage> &messages)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_messages.insert(m_messages.begin(), messages.cbegin(), messages.cend());
     return trim();
 }
 
 qsizetype BoardOutbox::size() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return qsizetype(m_messages.size());
 }
 
 quint64 BoardOutbox::dropped() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_dropped;
 }
 
 void BoardOutbox::setStatus(const OutboundMessage &status)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_status = status;
     m_statusChanged = true;
 }
 
 std::optional<OutboundMessage> BoardOutbox::takeStatusChange()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_statusChanged)
         return std::nullopt;
     m_statusChanged = false;
@@ -59,13 +57,13 @@ std::optional<OutboundMessage> BoardOutbox::takeStatusChange()
 
 std::optional<OutboundMessage> BoardOutbox::status() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_status;
 }
 
 void BoardOutbox::setState(const OutboundMessage &message)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     for (State &state : m_states)
         if (state.message.topic == message.topic) {
             if (state.message.payload != message.payload) {
@@ -79,7 +77,7 @@ void BoardOutbox::setState(const OutboundMessage &message)
 
 QList<OutboundMessage> BoardOutbox::states() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     QList<OutboundMessage> all;
     for (const State &state : m_states)
         all.append(state.message);
@@ -88,7 +86,7 @@ QList<OutboundMessage> BoardOutbox::states() const
 
 QList<OutboundMessage> BoardOutbox::takeStateChanges()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     QList<OutboundMessage> changes;
     for (State &state : m_states)
         if (state.changed) {
@@ -100,7 +98,7 @@ QList<OutboundMessage> BoardOutbox::takeStateChanges()
 
 void BoardOutbox::markStateChanged(const QByteArray &topic)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     for (State &state : m_states)
         if (state.message.topic == topic)
             state.changed = true;

@@ -3,8 +3,8 @@
 #include "cli/mqtt/outboundmessage.h"
 
 #include <QList>
-#include <QMutex>
 #include <deque>
+#include <mutex>
 #include <optional>
 
 // The messages of one board that the broker has not acknowledged yet, oldest first.
@@ -51,7 +51,9 @@ public:
 private:
     qsizetype trim();
 
-    mutable QMutex m_mutex;
+    // A std::mutex: ThreadSanitizer sees its hand-over, which in Debian's QMutex is a
+    // futex it cannot see.
+    mutable std::mutex m_mutex;
     std::deque<OutboundMessage> m_messages;
     const qsizetype m_capacity;
     quint64 m_dropped = 0;
@@ -62,5 +64,5 @@ private:
         OutboundMessage message;
         bool changed = true;
     };
-    std::deque<State> m_states; // few: an alarm and some thirty configs
+    std::deque<State> m_states; // few: an alarm, the health and some fifty configs
 };

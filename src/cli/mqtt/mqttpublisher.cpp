@@ -4,6 +4,7 @@
 #include "cli/mqtt/brokersession.h"
 #include "cli/mqtt/homeassistantdiscovery.h"
 #include "cli/mqtt/outboundmessage.h"
+#include "cli/mqtt/queuedcall.h"
 
 #include <QThread>
 #include <QTimer>
@@ -74,17 +75,20 @@ MqttPublisher::Board &MqttPublisher::board(const QString &name)
     connect(session, &BrokerSession::messagesDropped, this,
             [this, name](quint64 total) { emit messagesDropped(name, total); });
     connect(session, &BrokerSession::finished, this, &MqttPublisher::sessionFinished);
+    // What the broker keeps of an earlier run goes with this run's first connection.
+    OutboundMessage alarm;
+    alarm.kind = OutboundMessage::Kind::Alarm;
+    alarm.topic = m_settings.url.prefix.toUtf8() + '/' + added.level + "/alarm";
+    alarm.payload = m_settings.alarms ? QByteArrayLiteral("[]") : QByteArray();
+    added.outbox->setState(alarm);
     if (m_settings.homeAssistant)
         setDiscovery(added);
     session->moveToThread(m_thread);
     QObject *parent = m_sessions;
-    QMetaObject::invokeMethod(
-        session,
-        [session, parent] {
-            session->setParent(parent);
-            session->start();
-        },
-        Qt::QueuedConnection);
+    queuedCall(session, [session, parent] {
+        session->setParent(parent);
+        session->start();
+    });
     return *m_boards.insert(name, added);
 }
 
@@ -106,19 +110,16 @@ void MqttPublisher::wake()
     if (m_wakePending.exchange(true))
         return;
     QObject *sessions = m_sessions;
-    QMetaObject::invokeMethod(
-        sessions,
-        [this, sessions] {
-            QTimer::singleShot(PublishBatchMs, sessions, [this, sessions] {
-                m_wakePending = false;
-                const QObjectList children = sessions->children();
-                for (QObject *child : children) {
-                    if (auto *session = qobject_cast<BrokerSession *>(child))
-                        session->pump();
-                }
-            });
-        },
-        Qt::QueuedConnection);
+    queuedCall(sessions, [this, sessions] {
+        QTimer::singleShot(PublishBatchMs, sessions, [this, sessions] {
+            m_wakePending = false;
+            const QObjectList children = sessions->children();
+            for (QObject *child : children) {
+                if (auto *session = qobject_cast<BrokerSession *>(child))
+                    session->pump();
+            }
+        });
+    });
 }
 
 void MqttPublisher::publishTelemetry(const QString &board, const QByteArray &json)
@@ -158,11 +159,23 @@ void MqttPublisher::setAlarm(const QString &name, const QByteArray &payload)
     wake();
 }
 
-void MqttPublisher::setCellCount(const QString &name, int cells)
+void MqttPublisher::setHealth(const QString &name, const QByteArray &json)
+{
+    const Board &target = board(name);
+    OutboundMessage health;
+    health.kind = OutboundMessage::Kind::Health;
+    health.topic = m_settings.url.prefix.toUtf8() + '/' + target.level + "/health";
+    health.payload = json;
+    target.outbox->setState(health);
+    wake();
+}
+
+void MqttPublisher::setLayout(const QString &name, TelemetryLayout layout, int cells)
 {
     Board &target = board(name);
-    if (cells <= target.cells)
+    if (target.layout == layout && target.cells == cells)
         return;
+    target.layout = layout;
     target.cells = cells;
     if (!m_settings.homeAssistant)
         return;
@@ -172,8 +185,9 @@ void MqttPublisher::setCellCount(const QString &name, int cells)
 
 void MqttPublisher::setDiscovery(const Board &target)
 {
-    const QList<OutboundMessage> configs = homeAssistantDiscovery(
-        m_settings.url.prefix.toUtf8(), target.level, target.cells, m_settings.alarms);
+    const QList<OutboundMessage> configs =
+        homeAssistantDiscovery(m_settings.url.prefix.toUtf8(), target.level, target.layout,
+                               target.cells, m_settings.alarms);
     for (const OutboundMessage &config : configs)
         target.outbox->setState(config);
 }
@@ -206,8 +220,7 @@ void MqttPublisher::finish(int timeoutMs)
     m_undelivered = 0;
     for (auto it = m_boards.cbegin(); it != m_boards.cend(); ++it) {
         BrokerSession *session = it->session;
-        QMetaObject::invokeMethod(
-            session, [session] { session->finish(); }, Qt::QueuedConnection);
+        queuedCall(session, [session] { session->finish(); });
     }
     QTimer::singleShot(m_boards.isEmpty() ? 0 : timeoutMs, this, [this] {
         if (m_unfinished <= 0 && !m_boards.isEmpty())

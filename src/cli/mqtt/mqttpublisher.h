@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/mqtt/brokersettings.h"
+#include "protocol/telemetry.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -8,6 +9,7 @@
 #include <QString>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 class BoardOutbox;
 class BrokerSession;
@@ -18,10 +20,14 @@ struct OutboundMessage;
 //   telemetry  what publishTelemetry is given, one message per frame
 //   text       the board's text lines
 //   event      what publishEvent is given, one message per event of the judge
-//   alarm      what setAlarm is given, retained: the alarms raised now
+//   alarm      what setAlarm is given, retained: the alarms raised now; [] from the
+//              connection on while judged, else cleared (an empty retained message),
+//              so that no alarm of an earlier run stands
+//   health     what setHealth is given, retained: the cells' health as estimated now
 //   status     "online" / "offline", retained; "offline" is also each board's last
 //              will, so that a recorder that dies leaves its boards offline
-// and with Home Assistant discovery the board's configs under homeassistant/, retained.
+// and with Home Assistant discovery the board's configs under homeassistant/, retained:
+// the alarm entity's from the start, the rest once setLayout tells the board's layout.
 // Payloads come ready-made; this class only moves them. Nothing here waits for the
 // broker: each board's messages wait in a bounded queue of their own while the broker
 // is away (the oldest go first, counted) and leave in order when it returns.
@@ -46,11 +52,13 @@ public:
     void publishText(const QString &board, const QString &line);
     void setStatus(const QString &board, bool online);
     void publishEvent(const QString &board, const QByteArray &json);
-    // Retained, sent ahead of what waits: "ok", or a JSON array of the alarms' texts.
+    // Retained, sent ahead of what waits: a JSON array of the alarms' texts, [] for none.
     void setAlarm(const QString &board, const QByteArray &payload);
-    // How many cells the board's frames carry, for a discovery config per cell. A count
-    // only grows: a layout 1 frame between layout 2 ones takes no cell away.
-    void setCellCount(const QString &board, int cells);
+    // The layout and cell count of the board's frames, for discovery configs of the
+    // values they carry; a change gives the configs anew.
+    void setLayout(const QString &board, TelemetryLayout layout, int cells);
+    // Retained, sent ahead of what waits: the JSON object of keldro-cli health.
+    void setHealth(const QString &board, const QByteArray &json);
 
     quint64 dropped(const QString &board) const;
     quint64 droppedTotal() const;
@@ -75,6 +83,7 @@ private:
         QByteArray level;
         std::shared_ptr<BoardOutbox> outbox;
         BrokerSession *session = nullptr;
+        std::optional<TelemetryLayout> layout;
         int cells = 0;
     };
 

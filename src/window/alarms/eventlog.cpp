@@ -27,9 +27,10 @@ QVariant EventLog::data(const QModelIndex &index, int role) const
         switch (index.column()) {
         case TimeColumn:
             // Milliseconds: a board sends ten frames a second, and a raise and its clear
-            // can be one frame apart.
+            // can be one frame apart. The date is in the tooltip: a session seldom
+            // spans two.
             return QDateTime::fromMSecsSinceEpoch(entry.event.timeMs)
-                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+                .toString(QStringLiteral("HH:mm:ss.zzz"));
         case PortColumn:
             return entry.event.port;
         case TextColumn:
@@ -41,9 +42,16 @@ QVariant EventLog::data(const QModelIndex &index, int role) const
             return QBrush(AlarmStyle::background());
         break;
     case Qt::ToolTipRole:
-        // The whole text, which a narrow window cuts short.
-        if (index.column() == TextColumn)
+        switch (index.column()) {
+        case TimeColumn:
+            return QDateTime::fromMSecsSinceEpoch(entry.event.timeMs)
+                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        case PortColumn:
+            return entry.event.port;
+        case TextColumn:
+            // The whole text, which a narrow window cuts short.
             return entry.marked ? tr("%1\n(raised now)").arg(entry.event.text) : entry.event.text;
+        }
         break;
     }
     return QVariant();

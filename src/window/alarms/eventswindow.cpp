@@ -6,6 +6,7 @@
 #include <QBoxLayout>
 #include <QDateTime>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -37,10 +38,9 @@ EventsWindow::EventsWindow(WindowJudge *judge, QWidget *parent)
     // Rows of one line: the default height leaves room for two.
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
-    QHeaderView *columns = table->horizontalHeader();
-    columns->setSectionResizeMode(EventLog::TimeColumn, QHeaderView::ResizeToContents);
-    columns->setSectionResizeMode(EventLog::PortColumn, QHeaderView::ResizeToContents);
-    columns->setStretchLastSection(true);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->viewport()->installEventFilter(this);
+    widenColumns(0, log->rowCount() - 1);
 
     auto *save = new QPushButton(tr("Save as JSON Lines…"), this);
     save->setObjectName(QStringLiteral("saveJsonLines"));
@@ -68,16 +68,63 @@ EventsWindow::EventsWindow(WindowJudge *judge, QWidget *parent)
         const QScrollBar *bar = table->verticalScrollBar();
         followingNewest = bar->value() == bar->maximum();
     });
-    connect(log, &QAbstractItemModel::rowsInserted, this, [this, showCount] {
-        showCount();
-        if (followingNewest)
-            table->scrollToBottom();
-    });
+    connect(log, &QAbstractItemModel::rowsInserted, this,
+            [this, showCount](const QModelIndex &, int first, int last) {
+                showCount();
+                widenColumns(first, last);
+                if (followingNewest)
+                    table->scrollToBottom();
+            });
     connect(save, &QPushButton::clicked, this, &EventsWindow::chooseSaveFile);
     connect(judge, &WindowJudge::limitsChanged, this, &EventsWindow::showLimits);
     showLimits();
     table->scrollToBottom();
     resize(960, 420);
+}
+
+// The header's own sizing to contents measures only the rows in view, once: a window
+// opened before the first event kept the columns as narrow as their titles. Here each
+// new row widens them to its texts.
+void EventsWindow::widenColumns(int firstRow, int lastRow)
+{
+    const QAbstractItemModel *log = table->model();
+    const QFontMetrics metrics(table->font());
+    // The item delegate's margin on either side of a text and the grid line, and half a
+    // character's room so that the next column's text does not touch it.
+    const int margins =
+        2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1) + 1 +
+        metrics.averageCharWidth() / 2;
+    for (const int column : {int(EventLog::TimeColumn), int(EventLog::PortColumn)}) {
+        int &widest = contentWidths[size_t(column)];
+        widest = qMax(widest, table->horizontalHeader()->sectionSizeHint(column));
+        for (int row = firstRow; row <= lastRow; ++row)
+            widest =
+                qMax(widest, metrics.horizontalAdvance(log->index(row, column).data().toString()) +
+                                 margins);
+    }
+    fitColumns();
+}
+
+// As wide as their contents while that leaves the events' texts half the table; beyond
+// that they share the other half, and their tooltips tell the rest.
+void EventsWindow::fitColumns()
+{
+    const int room = table->viewport()->width() / 2;
+    const int wanted = contentWidths[EventLog::TimeColumn] + contentWidths[EventLog::PortColumn];
+    for (const int column : {int(EventLog::TimeColumn), int(EventLog::PortColumn)}) {
+        const int width = contentWidths[size_t(column)];
+        table->horizontalHeader()->resizeSection(
+            column, wanted <= room ? width : qMax(20, width * room / qMax(1, wanted)));
+    }
+}
+
+// The table's width is known only once it is laid out and shown, and it changes with
+// the window's.
+bool EventsWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == table->viewport() && event->type() == QEvent::Resize)
+        fitColumns();
+    return QWidget::eventFilter(watched, event);
 }
 
 void EventsWindow::showLimits()

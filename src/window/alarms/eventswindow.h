@@ -2,15 +2,16 @@
 
 #include <QFileDialog>
 #include <QWidget>
+#include <array>
 
 class QLabel;
 class QTableView;
 class WindowJudge;
 
-// Every event of the session in a table of its own, oldest first: local time, port and
-// what happened. The row of an alarm raised now is marked until it clears; the view
-// follows new events while it is scrolled to the end. The events can be saved as JSON
-// Lines, one event object per line, as keldro-cli writes them.
+// Every event of the session in a table of its own, oldest first: local time (the date
+// in its tooltip), port and what happened. The row of an alarm raised now is marked until it
+// clears; the view follows new events while it is scrolled to the end. The events can be saved as
+// JSON Lines, one event object per line, as keldro-cli writes them.
 class EventsWindow : public QWidget
 {
     Q_OBJECT
@@ -23,7 +24,12 @@ public:
     // Writes every event kept to path; false, with the reason in *error, when it cannot.
     bool saveJsonLines(const QString &path, QString *error) const;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void widenColumns(int firstRow, int lastRow);
+    void fitColumns();
     void chooseSaveFile();
     void showLimits();
 
@@ -32,4 +38,6 @@ private:
     QLabel *limitsLine;
     QFileDialog::Options dialogOptions;
     bool followingNewest = true;
+    // How wide the time and the port column would have to be for every row.
+    std::array<int, 2> contentWidths{};
 };

@@ -112,7 +112,10 @@ bool ValueFieldMarks::eventFilter(QObject *watched, QEvent *event)
     if (event->type() != QEvent::ToolTip)
         return false;
     auto *help = static_cast<QHelpEvent *>(event);
-    const QString text = balanceText();
+    QString text = balanceText();
+    const QString note = cellNotes.value(fields.indexOf(static_cast<QTextBrowser *>(watched)));
+    if (!note.isEmpty())
+        text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + note;
     if (text.isEmpty())
         QToolTip::hideText();
     else
@@ -145,9 +148,12 @@ QString ValueFieldMarks::balanceText() const
 
 void ValueFieldMarks::setStale(bool isStale)
 {
+    const bool changed = stale != isStale;
     stale = isStale;
     for (int i = 0; i < fields.size(); ++i)
         mark(i, stale ? Mark::Stale : i < CellFields ? cellMark(i) : Mark::Normal);
+    if (changed)
+        emit staleChanged(stale);
 }
 
 ValueFieldMarks::Mark ValueFieldMarks::cellMark(int cell) const

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPalette>
+#include <QStringList>
 #include <QVector>
 #include <array>
 
@@ -54,6 +55,13 @@ public:
     // "Lowest: Cell3 3601 mV", "Highest: ...", "Spread: 13 mV", one per line; the
     // cell fields' tooltip.
     QString balanceText() const;
+    // A line each cell's tooltip adds below the balance, by cell from the first; an
+    // empty one adds nothing.
+    void setCellNotes(const QStringList &notes) { cellNotes = notes; }
+
+signals:
+    // The values have just gone grey, or black again.
+    void staleChanged(bool stale);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -80,4 +88,5 @@ private:
     QElapsedTimer sinceLastFrame;
     bool stale = true;
     CellBalance shownBalance;
+    QStringList cellNotes;
 };

@@ -5,14 +5,14 @@
 #include "record/recordreader.h"
 
 #include <QFile>
-#include <QThread>
+#include <QTimer>
 #include <cstring>
 #include <functional>
 
 namespace {
 
-// Checking for a cancel and telling the progress every so many frames costs nothing
-// that shows and answers a Cancel within a millisecond or two.
+// Telling the progress every so many frames costs nothing that shows. A Cancel is
+// seen by the reader itself, before each block it reads.
 constexpr qint64 CheckEvery = 1024;
 // A recording this large is read in two halves at once, one on each core: parsing,
 // not the disk, is what takes the time.
@@ -94,14 +94,12 @@ Part readPart(QIODevice *device, const std::function<qint64()> &position,
     Part part;
     part.store = std::make_unique<TrendStore>(limits);
     RecordReader reader(device);
+    reader.setStopFlag(&cancelled);
     TelemetryRecord record;
     while (reader.next(&record)) {
         part.store->add(record.timeMs, record.telemetry);
-        if (++part.frames % CheckEvery)
-            continue;
-        if (cancelled)
-            break;
-        progress.tell(partNumber, position());
+        if (++part.frames % CheckEvery == 0)
+            progress.tell(partNumber, position());
     }
     part.cancelled = cancelled;
     part.error = reader.errorString();
@@ -141,15 +139,16 @@ Part readInTwo(const QString &path, QFile &file, const TrendStore::Limits &limit
     if (!first.openSlice() || !second.openSlice())
         return {};
 
+    // A std::thread, whose join ThreadSanitizer sees: Debian's Qt is not built for
+    // it, and a QThread::wait() would hide the hand-over of the later half.
     Part later;
-    std::unique_ptr<QThread> helper(QThread::create([&] {
+    std::thread helper([&] {
         later = readPart(
             &second, [&second] { return second.fileBytesRead(); }, limits, cancelled, progress, 1);
-    }));
-    helper->start();
+    });
     Part part = readPart(
         &first, [&first] { return first.fileBytesRead(); }, limits, cancelled, progress, 0);
-    helper->wait();
+    helper.join();
     if (part.cancelled || later.cancelled) {
         part.cancelled = true;
         return part;
@@ -164,40 +163,96 @@ Part readInTwo(const QString &path, QFile &file, const TrendStore::Limits &limit
 
 } // namespace
 
-RecordingLoader::RecordingLoader(QObject *parent) : QObject(parent) {}
+// A reading's state, shared by the loader and its thread, so that either may go
+// first: a loader given up (its window closed, Cancel pressed) leaves the rest to
+// the thread, which ends when its file lets it and frees what it read.
+//
+// The thread calls nothing of Qt's in this one: Debian's Qt is not built for
+// ThreadSanitizer, whose checks then see Qt's event queue filled by one thread and
+// emptied by another without the lock between. The loader looks for the end
+// instead, every EndCheckMs, and takes the result by the join, which it sees.
+struct RecordingLoader::Job
+{
+    std::atomic<bool> cancelled{false};
+    std::atomic<int> permille{0};
+    std::atomic<bool> ended{false};
+    Result result; // the thread's until it has ended
+};
+
+namespace {
+std::atomic<int> threadsUnderWay{0};
+// Soon enough after the end that nobody notices, seldom enough to cost nothing.
+constexpr int EndCheckMs = 20;
+} // namespace
+
+RecordingLoader::RecordingLoader(QObject *parent) : QObject(parent), endCheck(new QTimer(this))
+{
+    endCheck->setInterval(EndCheckMs);
+    connect(endCheck, &QTimer::timeout, this, &RecordingLoader::checkEnded);
+}
 
 RecordingLoader::~RecordingLoader()
 {
-    if (!thread)
-        return;
-    cancel();
-    thread->wait();
-    delete thread;
+    giveUp();
 }
 
 void RecordingLoader::start(const QString &path, const TrendStore::Limits &limits)
 {
-    if (thread)
+    if (job)
         return;
-    cancelRequested = false;
-    progress = 0;
     result = Result();
-    thread = QThread::create(
-        [this, path, limits] { result = read(path, limits, cancelRequested, &progress); });
-    thread->setObjectName(QStringLiteral("recording reader"));
-    // Queued to this object's thread: result is the worker's until the thread ends.
-    connect(thread, &QThread::finished, this, [this] {
-        thread->wait();
-        delete thread;
-        thread = nullptr;
-        emit finished();
+    job = std::make_shared<Job>();
+    ++threadsUnderWay;
+    worker = std::thread([shared = job, path, limits]() mutable {
+        shared->result = read(path, limits, shared->cancelled, &shared->permille);
+        shared->ended = true;
+        // Given up, the reading is freed here, on this thread.
+        shared.reset();
+        --threadsUnderWay;
     });
-    thread->start();
+    endCheck->start();
 }
 
 void RecordingLoader::cancel()
 {
-    cancelRequested = true;
+    if (!job)
+        return;
+    giveUp();
+    result = Result();
+    result.cancelled = true;
+    emit finished();
+}
+
+void RecordingLoader::giveUp()
+{
+    if (!job)
+        return;
+    endCheck->stop();
+    job->cancelled = true;
+    worker.detach();
+    job.reset();
+}
+
+void RecordingLoader::checkEnded()
+{
+    if (!job || !job->ended)
+        return;
+    endCheck->stop();
+    // The thread has nothing left to do but return: the join is at once.
+    worker.join();
+    result = std::move(job->result);
+    job.reset();
+    emit finished();
+}
+
+int RecordingLoader::permille() const
+{
+    return job ? job->permille.load() : 0;
+}
+
+int RecordingLoader::readsUnderWay()
+{
+    return threadsUnderWay.load();
 }
 
 RecordingLoader::Result RecordingLoader::read(const QString &path, const TrendStore::Limits &limits,
@@ -218,7 +273,8 @@ RecordingLoader::Result RecordingLoader::read(const QString &path, const TrendSt
         part = readInTwo(path, file, limits, cancelled, progress);
     if (!part.store && !part.cancelled) {
         progress.tell(1, 0);
-        file.seek(0);
+        if (!file.isSequential())
+            file.seek(0);
         part = readPart(
             &file, [&file] { return file.pos(); }, limits, cancelled, progress, 0);
     }

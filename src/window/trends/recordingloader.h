@@ -6,13 +6,15 @@
 #include <QString>
 #include <atomic>
 #include <memory>
+#include <thread>
 
-class QThread;
+class QTimer;
 
 // Reads a recording (CSV or JSON Lines) into a TrendStore on a thread of its own,
 // so that the window goes on drawing live frames meanwhile; a large one in two
-// halves at once, the later half on a second thread. One reading at a time;
-// finished() tells that takeResult() holds what it gave.
+// halves at once, the later half on a second thread. The file is opened there too:
+// a named pipe or a network file that does not answer holds up that thread only.
+// One reading at a time; finished() tells that takeResult() holds what it gave.
 class RecordingLoader : public QObject
 {
     Q_OBJECT
@@ -28,28 +30,36 @@ public:
     };
 
     explicit RecordingLoader(QObject *parent = nullptr);
-    // Cancels a reading still going and waits for its thread.
+    // Returns at once, as cancel() does, without finished().
     ~RecordingLoader() override;
 
     void start(const QString &path, const TrendStore::Limits &limits = TrendStore::Limits());
-    // The reading stops at its next check, within a few milliseconds; finished()
-    // follows with a cancelled result.
+    // Gives the reading up at once: finished() comes before this returns, with a
+    // cancelled result. The thread stops at its next look at the flag, within 64 KiB,
+    // or when the file it waits for answers, and cleans up after itself.
     void cancel();
-    bool isRunning() const { return thread != nullptr; }
+    bool isRunning() const { return job != nullptr; }
     // How far the reading is, from 0 to 1000.
-    int permille() const { return progress.load(); }
+    int permille() const;
     Result takeResult() { return std::move(result); }
 
     // The reading itself, on the calling thread.
     static Result read(const QString &path, const TrendStore::Limits &limits,
                        const std::atomic<bool> &cancelled, std::atomic<int> *permille);
+    // Threads of all loaders that have not ended yet, those given up included.
+    static int readsUnderWay();
 
 signals:
     void finished();
 
 private:
-    QThread *thread = nullptr;
-    std::atomic<bool> cancelRequested{false};
-    std::atomic<int> progress{0};
+    struct Job;
+
+    void checkEnded();
+    void giveUp();
+
+    QTimer *endCheck;
+    std::shared_ptr<Job> job;
+    std::thread worker;
     Result result;
 };

@@ -212,12 +212,8 @@ void TrendsWindow::framesAdded(const QString &port, bool newLegends)
 
 bool TrendsWindow::openRecording(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = tr("Cannot open %1: %2").arg(path, file.errorString());
-        return false;
-    }
+    // Not even opened here: a named pipe or a network file that does not answer
+    // would hold the window up. A file that cannot be opened is an openFailed().
     if (loader->isRunning()) {
         if (error)
             *error = tr("Still reading %1").arg(openingPath);

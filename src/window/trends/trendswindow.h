@@ -45,8 +45,9 @@ public:
     // Starts reading a recording (CSV or JSON Lines) on a worker thread, with a
     // progress bar and Cancel in the window, which keeps what it shows until the
     // whole file has been read: then recordingOpened(), or openFailed() or
-    // openCancelled() with nothing changed. False, with the reason in *error, when
-    // the file cannot be opened at all.
+    // openCancelled() with nothing changed; the file is opened on the worker thread,
+    // and one that cannot be is an openFailed(). False, with the reason in *error,
+    // while another recording is being read.
     bool openRecording(const QString &path, QString *error = nullptr);
     bool isOpening() const;
     void cancelOpening();
