@@ -22,9 +22,9 @@
 // (FILE.csv, FILE.jsonl) or drawn and saved as a picture of the window (FILE.png).
 #include "benchsupport.h"
 #include "packmodel.h"
+#include "plot/trendsplot.h"
 #include "record/recordreader.h"
 #include "record/recordwriter.h"
-#include "window/trends/trendsplot.h"
 #include "window/trends/trendswindow.h"
 
 #include <QAbstractButton>

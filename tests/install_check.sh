@@ -18,6 +18,9 @@ version=$("$usr/bin/keldro" --version) || fail "installed keldro --version faile
 for program in keldro-cli keldro-sim; do
     "$usr/bin/$program" --help >/dev/null || fail "installed $program --help failed"
 done
+# keldro-cli hands report over to the keldro-report installed beside it.
+"$usr/bin/keldro-cli" report --help | grep -q '^Usage: keldro-cli report' ||
+    fail "installed keldro-cli report --help does not reach keldro-report"
 
 desktop=$usr/share/applications/$app.desktop
 desktop-file-validate "$desktop" || fail "$desktop does not validate"
@@ -28,6 +31,6 @@ icon=$(sed -n 's/^Icon=//p' "$desktop")
 appstreamcli validate --no-net "$usr/share/metainfo/$app.metainfo.xml" >/dev/null ||
     fail "the metainfo does not validate"
 
-for page in keldro keldro-cli keldro-sim; do
+for page in keldro keldro-cli keldro-report keldro-sim; do
     [ -f "$usr/share/man/man1/$page.1.gz" ] || fail "no manual page $page.1.gz"
 done

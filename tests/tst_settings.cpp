@@ -1,6 +1,7 @@
 // What the window remembers from one start to the next, in a settings folder of
 // the test's own: the port by its adapter's serial number, typed rates, the recent
 // recordings, window places, and files that do not read or cannot be written.
+#include "plot/customplot.h"
 #include "protocol/telemetryframe.h"
 #include "ptypair.h"
 #include "record/recordwriter.h"
@@ -9,7 +10,6 @@
 #include "serial/serialenumerator.h"
 #include "ui_widget.h"
 #include "window/alarms/windowjudge.h"
-#include "window/customplot.h"
 #include "window/portlist.h"
 #include "window/trends/trendswindow.h"
 #include "window/widget.h"

@@ -7,7 +7,7 @@
 #include "protocol/telemetryframe.h"
 #include "record/recordwriter.h"
 #include "window/trends/recordingloader.h"
-#include "window/trends/trendsplot.h"
+#include "plot/trendsplot.h"
 #include "window/trends/trendsreadout.h"
 #include "window/trends/trendswindow.h"
 #include "workedexamples.h"

@@ -37,10 +37,11 @@ ctest_in() {
 
 # The suites that run threads of their own: the recording loader (trends, and the
 # windows that open recordings), the serial writer threads, the ahead enumeration, the
-# MQTT publisher (in keldro-cli too) and libmosquitto's network thread.
+# MQTT publisher (in keldro-cli too) and libmosquitto's network thread, the report's
+# worker (Export report…).
 threaded_tests=(tst_trends tst_alarms tst_settings tst_windowmenu tst_healthwindow
-                tst_serialport tst_serialenumerator tst_mqtt)
-threaded_targets=("${threaded_tests[@]}" keldro-cli keldro-sim)
+                tst_serialport tst_serialenumerator tst_mqtt tst_report)
+threaded_targets=("${threaded_tests[@]}" keldro-cli keldro-report keldro-sim)
 
 # A sanitizer's report, from a test or from a program it starts, lands in the build's
 # sanitizer-logs folder: a test that hides its child's standard error still cannot

@@ -1,7 +1,7 @@
 #include "boardjudges.h"
 
 #include "eventoutput.h"
-#include "healthcheck.h"
+#include "judge/healthcheck.h"
 #include "mqttfeed.h"
 
 #include <QDateTime>

@@ -3,7 +3,7 @@
 #include "console.h"
 #include "eventoutput.h"
 #include "exitstatus.h"
-#include "healthcheck.h"
+#include "judge/healthcheck.h"
 #include "judge/cellhealthestimator.h"
 #include "judgeoptions.h"
 #include "junitreport.h"

@@ -20,6 +20,8 @@ const char Overview[] =
     "          exit status 4 when an alarm was raised, a JUnit report for CI\n"
     "  health  which cell is weak: each cell's resistance from the current's steps, its\n"
     "          sag as the pack empties, the charge counted, from recordings or ports\n"
+    "  report  a station's report of a recording, PDF or HTML: the verdict, the checks,\n"
+    "          the cell health, plots and events (runs keldro-report)\n"
     "\n"
     "keldro-cli COMMAND --help describes a command, with examples.\n"
     "\n"
@@ -33,6 +35,7 @@ const char Overview[] =
     "  keldro-cli send /dev/ttyUSB0 off\n"
     "  keldro-cli check ttyUSB0 --limits pack.toml --duration 60 --junit report.xml\n"
     "  keldro-cli health night.csv\n"
+    "  keldro-cli report night.csv --limits pack.toml -o night.pdf\n"
     "\n";
 
 int run(const QStringList &arguments)
@@ -48,6 +51,8 @@ int run(const QStringList &arguments)
         return runCheck(arguments);
     if (command == QLatin1String("health"))
         return runHealth(arguments);
+    if (command == QLatin1String("report"))
+        return runReport(arguments);
     if (command == QLatin1String("help") && arguments.size() > 1)
         return run({arguments.at(1), QStringLiteral("--help")});
     if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
@@ -62,8 +67,8 @@ int run(const QStringList &arguments)
     const QString what = command.isEmpty() ? QStringLiteral("no command")
                                            : QStringLiteral("unknown command \"%1\"").arg(command);
     std::fprintf(stderr,
-                 "keldro-cli: %s; the commands are list, record, send, check and health (see "
-                 "keldro-cli --help)\n",
+                 "keldro-cli: %s; the commands are list, record, send, check, health and report "
+                 "(see keldro-cli --help)\n",
                  what.toLocal8Bit().constData());
     return UsageError;
 }

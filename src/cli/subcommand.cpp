@@ -7,17 +7,23 @@
 
 const char ExitStatusHelp[] =
     "Exit status:\n"
-    "  0  done; check: frames from every port and no alarm raised\n"
+    "  0  done; check: frames from every port and no alarm raised; report: written,\n"
+    "     PASS or NOT JUDGED\n"
     "  1  the link failed during the run: a port lost with --no-reconnect, a full\n"
     "     disk, a frame the port did not take; check: a port sent no frame at all, was\n"
-    "     lost and not back by the end, or a [health] limit could not be measured\n"
+    "     lost and not back by the end, or a [health] limit could not be measured;\n"
+    "     report: written with ERROR, or not written whole\n"
     "  2  usage: unknown command or option, a bad value (a rate of 0, a date that does\n"
     "     not exist, a port URL without a port), a malformed file (a limits file,\n"
-    "     naming its line and key), a question with no terminal to ask it on\n"
+    "     naming its line and key), a question with no terminal to ask it on; report:\n"
+    "     a recording that does not read, an unknown extension, a folder that cannot\n"
+    "     be written\n"
     "  3  cannot start: no such port, port busy or not permitted, a port server that\n"
-    "     cannot be reached (with the reason), file not writable\n"
+    "     cannot be reached (with the reason), file not writable; report: keldro-report\n"
+    "     is not installed\n"
     "  4  check: an alarm was raised (even if it cleared later), a port's frames\n"
-    "     stopped for longer than 3 s, or a [health] limit failed\n";
+    "     stopped for longer than 3 s, or a [health] limit failed; report: written,\n"
+    "     FAIL\n";
 
 std::optional<int> parseSubcommand(QCommandLineParser &parser, const QStringList &arguments,
                                    const SubcommandHelp &help)

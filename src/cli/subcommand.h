@@ -29,4 +29,5 @@ int runList(const QStringList &arguments);
 int runRecord(const QStringList &arguments);
 int runSend(const QStringList &arguments);
 int runCheck(const QStringList &arguments);
+int runReport(const QStringList &arguments);
 int runHealth(const QStringList &arguments);

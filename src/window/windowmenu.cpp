@@ -1,6 +1,8 @@
 #include "window/windowmenu.h"
 
 #include "judge/limitsfile.h"
+#include "plot/customplot.h"
+#include "plot/trendstore.h"
 #include "protocol/displaytext.h"
 #include "protocol/telemetryrecord.h"
 #include "record/recordformat.h"
@@ -9,10 +11,9 @@
 #include "window/alarms/eventswindow.h"
 #include "window/alarms/valuefieldmarks.h"
 #include "window/alarms/windowjudge.h"
-#include "window/customplot.h"
 #include "window/health/windowhealth.h"
+#include "window/reportexport.h"
 #include "window/shownvalues.h"
-#include "window/trends/trendstore.h"
 #include "window/trends/trendswindow.h"
 #include "window/windowplace.h"
 #include "window/windowrecorder.h"
@@ -84,7 +85,7 @@ QString limitsText(const Limits &limits)
 WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
                        WindowRecorder *recorder, WindowSettings *settings, WindowJudge *judge)
     : QObject(window), window(window), ui(ui), marks(marks), recorder(recorder), settings(settings),
-      judge(judge), baseTitle(window->windowTitle())
+      judge(judge), reportExport(new ReportExport(window, judge)), baseTitle(window->windowTitle())
 {
     cellsHealth = new WindowHealth(window, settings, marks);
     recordEntry = addEntry(tr("Record to file…"), QKeySequence(Qt::CTRL | Qt::Key_R),
@@ -95,6 +96,7 @@ WindowMenu::WindowMenu(QWidget *window, Ui::Widget &ui, ValueFieldMarks *marks,
     recentMenu = new QMenu(tr("Open recent"), window);
     recentMenu->setToolTipsVisible(true);
     actions << recentMenu->menuAction();
+    addEntry(tr("Export report…"), QKeySequence(Qt::CTRL | Qt::Key_P), &WindowMenu::exportReport);
     actions << nullptr;
     addEntry(tr("Limits…"), QKeySequence(Qt::CTRL | Qt::Key_L), &WindowMenu::chooseLimits);
     addEntry(tr("Events…"), QKeySequence(Qt::CTRL | Qt::Key_E), &WindowMenu::showEvents);
@@ -288,6 +290,7 @@ void WindowMenu::frameAccepted(const TelemetryRecord &record)
     // whole session.
     liveTrendsWindow()->addRecord(record);
     cellsHealth->frameAccepted(record);
+    reportExport->frameAccepted(record);
 }
 
 TrendsWindow *WindowMenu::liveTrendsWindow()
@@ -299,6 +302,7 @@ TrendsWindow *WindowMenu::liveTrendsWindow()
         restoreWindowPlace(liveTrends, settings->trendsGeometry());
         liveTrends->installEventFilter(this);
         rememberView(liveTrends);
+        reportExport->watch(liveTrends);
         // The judge's log has the events since the window opened; the trends take the
         // rest as they come.
         liveTrends->setLimits(judge->limits());
@@ -339,6 +343,18 @@ void WindowMenu::rememberPlaces()
     cellsHealth->rememberPlace();
 }
 
+void WindowMenu::setFileDialogOptions(QFileDialog::Options options)
+{
+    dialogOptions = options;
+    reportExport->setFileDialogOptions(options);
+}
+
+// A report of the live session so far, with the live trends' plots.
+void WindowMenu::exportReport()
+{
+    reportExport->exportSession(window, liveTrendsWindow()->store());
+}
+
 void WindowMenu::showTrends()
 {
     liveTrendsWindow()->show();
@@ -351,6 +367,7 @@ bool WindowMenu::openRecording(const QString &path)
     auto *trends = new TrendsWindow(window);
     trends->setAttribute(Qt::WA_DeleteOnClose);
     rememberView(trends);
+    reportExport->watch(trends);
     // The limits loaded in the window, now and after: a recording is read against the
     // limits the technician holds it to, not the ones it was recorded with.
     trends->setLimits(judge->limits());

@@ -9,6 +9,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPoint;
 class QWidget;
+class ReportExport;
 class TrendsWindow;
 class ValueFieldMarks;
 class WindowHealth;
@@ -24,9 +25,9 @@ class Widget;
 QT_END_NAMESPACE
 
 // The main window's context menu and its keyboard shortcuts: recording, trends,
-// recordings and the recent ones, limits, events, the cells' health, the receive log,
-// copying the values,
-// reopening a returning port, About. A right click on the window shows the entries;
+// recordings and the recent ones, a report, limits, events, the cells' health, the
+// receive log, copying the values, reopening a returning port, About. A right click on
+// the window shows the entries;
 // the text fields and the receive log show them after their own standard entries. It
 // keeps the window's title: the alarms raised and the recording join it.
 class WindowMenu : public QObject
@@ -59,9 +60,13 @@ public:
 
     // Options for every file dialog of the menu (tests ask for Qt's own dialog,
     // which they can answer).
-    void setFileDialogOptions(QFileDialog::Options options) { dialogOptions = options; }
+    void setFileDialogOptions(QFileDialog::Options options);
 
-    // One frame the window has accepted, for the live trends and the cells' health.
+    // Export report…: reports of the live session and of the recordings shown.
+    ReportExport *reports() const { return reportExport; }
+
+    // One frame the window has accepted, for the live trends, the cells' health and the
+    // live report.
     void frameAccepted(const TelemetryRecord &record);
     WindowHealth *health() const { return cellsHealth; }
 
@@ -89,6 +94,7 @@ private:
     TrendsWindow *liveTrendsWindow();
     void rememberView(TrendsWindow *trends);
     void showTrends();
+    void exportReport();
     void chooseRecording();
     void chooseLimits();
     void chooseLimitsFile();
@@ -109,6 +115,7 @@ private:
     WindowJudge *judge;
     TrendsWindow *liveTrends = nullptr;
     EventsWindow *eventsWindow = nullptr;
+    ReportExport *reportExport;
     WindowHealth *cellsHealth;
     QString baseTitle;
     QStringList alarmItems;

@@ -37,6 +37,8 @@ public:
     // The raising event of every alarm raised now, oldest first.
     const QVector<JudgeEvent> &raisedAlarms() const { return judge.raisedAlarms(); }
     EventLog *log() const { return eventLog; }
+    // What the judge saw since the limits were loaded, for a report's checks.
+    const CheckTally &tally() const { return judge.tally(); }
 
 signals:
     // Events the judge has just given, oldest first; the log has them already.

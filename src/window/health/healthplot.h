@@ -1,6 +1,6 @@
 #pragma once
 
-#include "window/customplot.h"
+#include "plot/customplot.h"
 
 struct CellHealth;
 

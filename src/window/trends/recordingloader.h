@@ -1,6 +1,6 @@
 #pragma once
 
-#include "window/trends/trendstore.h"
+#include "plot/trendstore.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "window/trends/trendsreadout.h"
 
+#include "plot/trendstore.h"
 #include "protocol/displaytext.h"
-#include "window/trends/trendstore.h"
 
 #include <QDateTime>
 #include <cmath>

@@ -1,9 +1,9 @@
 #include "window/trends/trendswindow.h"
 
+#include "plot/trendsannotations.h"
+#include "plot/trendsplot.h"
 #include "protocol/telemetryrecord.h"
 #include "window/trends/recordingloader.h"
-#include "window/trends/trendsannotations.h"
-#include "window/trends/trendsplot.h"
 #include "window/trends/trendsreadout.h"
 
 #include <QBoxLayout>
@@ -133,6 +133,15 @@ QWidget *TrendsWindow::buildControls()
     exportButton->setToolTip(tr("Save the three plots as a PNG image"));
     connect(exportButton, &QToolButton::clicked, this, &TrendsWindow::exportPng);
     row->addWidget(exportButton);
+
+    auto *reportButton = new QToolButton(bar);
+    reportButton->setObjectName(QStringLiteral("exportReport"));
+    reportButton->setText(tr("Export report…"));
+    reportButton->setToolTip(
+        tr("Write a report of what the window shows, PDF or HTML: the "
+           "verdict, the checks, the cell health, these plots and the events"));
+    connect(reportButton, &QToolButton::clicked, this, &TrendsWindow::reportRequested);
+    row->addWidget(reportButton);
     return bar;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "window/trends/trendstore.h"
+#include "plot/trendstore.h"
 
 #include <QVector>
 #include <QWidget>
@@ -57,6 +57,8 @@ public:
     void addEvents(const QVector<JudgeEvent> &events);
 
     const TrendStore &store() const { return *trendStore; }
+    // The recording shown; empty while the window follows the live board.
+    QString recordingPath() const { return live ? QString() : openingPath; }
     // The drawing itself, for exporting and measuring, and for marks drawn on it.
     TrendsPlot *plot() const { return trendsPlot; }
     // The graph of one TrendStore::Series; it holds the points drawn, not the store.
@@ -89,6 +91,8 @@ signals:
     // A span button pressed: the technician's choice, worth keeping for next time.
     void spanChosen(int seconds);
     void seriesHiddenChanged(int series, bool hidden);
+    // Export report… was pressed: a report of what the window shows is wanted.
+    void reportRequested();
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -1,4 +1,4 @@
-#include "window/trends/trendstore.h"
+#include "plot/trendstore.h"
 
 #include <algorithm>
 

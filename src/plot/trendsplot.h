@@ -1,7 +1,7 @@
 #pragma once
 
-#include "window/customplot.h"
-#include "window/trends/trendstore.h"
+#include "plot/customplot.h"
+#include "plot/trendstore.h"
 
 #include <array>
 

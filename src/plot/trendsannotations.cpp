@@ -1,7 +1,7 @@
-#include "window/trends/trendsannotations.h"
+#include "plot/trendsannotations.h"
 
 #include "judge/alarmtext.h"
-#include "window/customplot.h"
+#include "plot/customplot.h"
 
 #include <QDateTime>
 #include <QHelpEvent>

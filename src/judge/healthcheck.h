@@ -1,8 +1,8 @@
 #pragma once
 
 #include "judge/cellhealth.h"
+#include "judge/checkrow.h"
 #include "judge/limits.h"
-#include "portcheck.h"
 
 // The rows of a check's [health] limits, judged once on what all of a port's frames gave:
 // one per key the file sets, in the order max_resistance_mOhm, max_resistance_ratio,

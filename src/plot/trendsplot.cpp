@@ -1,4 +1,4 @@
-#include "window/trends/trendsplot.h"
+#include "plot/trendsplot.h"
 
 #include <cmath>
 

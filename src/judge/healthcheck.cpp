@@ -1,4 +1,4 @@
-#include "healthcheck.h"
+#include "judge/healthcheck.h"
 
 #include <QLocale>
 #include <cmath>
