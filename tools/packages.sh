@@ -6,7 +6,8 @@
 #                            boards over the network in the remote-port tests; Jinja
 #                            renders the Home Assistant templates as Home Assistant does;
 #                            Xvfb and xauth give bench/startup.sh a display; ccache keeps
-#                            the objects of tools/test.sh's five builds between runs;
+#                            the objects of tools/test.sh's five builds between runs and
+#                            Ninja keeps both cores busy while they build;
 #                            poppler-utils' pdftotext reads the reports back)
 set -euo pipefail
 # QCustomPlot draws the trends window: libqcustomplot-dev holds the header and the Qt 5
@@ -18,7 +19,7 @@ packages=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev lib
 if [ "${1:-}" = test ]; then
     packages+=(clang libclang-rt-dev libbenchmark-dev mosquitto mosquitto-clients
                qt6-base-dev qt6-serialport-dev qt6-svg-dev lintian desktop-file-utils appstream
-               ser2net python3-jinja2 xvfb xauth ccache poppler-utils)
+               ser2net python3-jinja2 xvfb xauth ccache ninja-build poppler-utils)
 fi
 missing=()
 for p in "${packages[@]}"; do
