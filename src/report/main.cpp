@@ -172,6 +172,21 @@ int run(const QStringList &arguments)
                                                    : Done;
 }
 
+QtMessageHandler qtMessages = nullptr;
+
+// Qt's platform asks for the user's runtime folder while it starts. A station's service,
+// cron or su has no login session and so none, and Qt would say so on every run between
+// the report's own lines; the folder it falls back to does no harm to a report.
+void withoutRuntimeFolderWarning(QtMsgType type, const QMessageLogContext &context,
+                                 const QString &message)
+{
+    if (type == QtWarningMsg &&
+        message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (qtMessages)
+        qtMessages(type, context, message);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -179,7 +194,9 @@ int main(int argc, char *argv[])
     // The plots are widgets, drawn but never shown: no display is needed, and none used.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    qtMessages = qInstallMessageHandler(withoutRuntimeFolderWarning);
     QApplication app(argc, argv);
+    qInstallMessageHandler(qtMessages);
     QApplication::setApplicationName(QStringLiteral("keldro-report"));
     QApplication::setApplicationVersion(QStringLiteral(KELDRO_VERSION));
     return run(QApplication::arguments());
