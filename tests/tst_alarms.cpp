@@ -3,6 +3,8 @@
 // limits before it, the events kept beside a recording and the limits drawn on it. A
 // pseudo-terminal stands in for the board.
 #include "judge/judgeevent.h"
+#include "plot/customplot.h"
+#include "plot/trendsplot.h"
 #include "protocol/telemetryframe.h"
 #include "protocol/telemetryrecord.h"
 #include "ptypair.h"
@@ -11,9 +13,7 @@
 #include "window/alarms/alarmstyle.h"
 #include "window/alarms/eventswindow.h"
 #include "window/alarms/windowjudge.h"
-#include "plot/customplot.h"
 #include "window/portboxstyle.h"
-#include "plot/trendsplot.h"
 #include "window/trends/trendswindow.h"
 #include "window/widget.h"
 #include "window/windowmenu.h"

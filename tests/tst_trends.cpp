@@ -4,10 +4,10 @@
 // hiding a cell; the PNG export through its dialog. And the store under it, against
 // a brute-force minimum and maximum of every interval.
 
+#include "plot/trendsplot.h"
 #include "protocol/telemetryframe.h"
 #include "record/recordwriter.h"
 #include "window/trends/recordingloader.h"
-#include "plot/trendsplot.h"
 #include "window/trends/trendsreadout.h"
 #include "window/trends/trendswindow.h"
 #include "workedexamples.h"

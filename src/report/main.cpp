@@ -161,11 +161,7 @@ int run(const QStringList &arguments)
     const ReportData::Verdict verdict = data->verdict();
     std::fprintf(stderr, "keldro-cli report: %s, %lld frames of %s: %s in %.1f s\n",
                  qPrintable(request.output), static_cast<long long>(data->session.frames()),
-                 qPrintable(data->session.port()),
-                 verdict == ReportData::Verdict::Pass    ? "PASS"
-                 : verdict == ReportData::Verdict::Fail  ? "FAIL"
-                 : verdict == ReportData::Verdict::Error ? "ERROR"
-                                                         : "NOT JUDGED",
+                 qPrintable(data->session.port()), qPrintable(verdictWord(verdict)),
                  double(clock.elapsed()) / 1000.0);
     return verdict == ReportData::Verdict::Fail    ? Failed
            : verdict == ReportData::Verdict::Error ? Incomplete

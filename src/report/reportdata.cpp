@@ -20,6 +20,21 @@ ReportData::Verdict ReportData::verdict() const
                                     : Verdict::Pass;
 }
 
+QString verdictWord(ReportData::Verdict verdict)
+{
+    switch (verdict) {
+    case ReportData::Verdict::Pass:
+        return QStringLiteral("PASS");
+    case ReportData::Verdict::Fail:
+        return QStringLiteral("FAIL");
+    case ReportData::Verdict::Error:
+        return QStringLiteral("ERROR");
+    case ReportData::Verdict::NotJudged:
+        break;
+    }
+    return QStringLiteral("NOT JUDGED");
+}
+
 void concludeReport(ReportData *data)
 {
     const CellHealth health = data->session.cellHealth();

@@ -50,6 +50,10 @@ struct ReportData
     Verdict verdict() const;
 };
 
+// The verdict as the report's first page and keldro-report's last line say it:
+// "PASS", "FAIL", "ERROR" or "NOT JUDGED".
+QString verdictWord(ReportData::Verdict verdict);
+
 // What a report concludes from what was gathered in data: the check's rows, [health]
 // judged on the session's cell health, and that cell health itself.
 void concludeReport(ReportData *data);

@@ -107,21 +107,6 @@ private:
     QString html;
 };
 
-QString verdictWord(ReportData::Verdict verdict)
-{
-    switch (verdict) {
-    case ReportData::Verdict::Pass:
-        return QStringLiteral("PASS");
-    case ReportData::Verdict::Fail:
-        return QStringLiteral("FAIL");
-    case ReportData::Verdict::Error:
-        return QStringLiteral("ERROR");
-    case ReportData::Verdict::NotJudged:
-        break;
-    }
-    return QStringLiteral("NOT JUDGED");
-}
-
 QString verdictClass(ReportData::Verdict verdict)
 {
     switch (verdict) {
